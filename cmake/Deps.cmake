@@ -1,0 +1,31 @@
+# Third-party libraries built by cmake/build-deps.sh into QVR_DEPS_PREFIX, and
+# the MinGW zlib. Each becomes one interface target named qvr::<name>.
+set(QVR_DEPS_PREFIX "" CACHE PATH "Prefix printed by cmake/build-deps.sh")
+if(NOT QVR_DEPS_PREFIX OR NOT EXISTS "${QVR_DEPS_PREFIX}/.complete")
+  message(FATAL_ERROR "QVR_DEPS_PREFIX must point at a finished cmake/build-deps.sh prefix")
+endif()
+set(_P "${QVR_DEPS_PREFIX}")
+
+function(qvr_dep name)
+  cmake_parse_arguments(D "" "" "INCLUDE;LIBS;DEFS" ${ARGN})
+  add_library(qvr_dep_${name} INTERFACE)
+  target_include_directories(qvr_dep_${name} SYSTEM INTERFACE ${D_INCLUDE})
+  target_link_libraries(qvr_dep_${name} INTERFACE ${D_LIBS})
+  target_compile_definitions(qvr_dep_${name} INTERFACE ${D_DEFS})
+  add_library(qvr::${name} ALIAS qvr_dep_${name})
+endfunction()
+
+qvr_dep(lua INCLUDE ${_P}/include/lua52 LIBS ${_P}/lib/liblua52.a)
+qvr_dep(7zdec INCLUDE ${_P}/include/7zip LIBS ${_P}/lib/lib7zdec.a)
+qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a ws2_32 crypt32 bcrypt secur32 advapi32 iphlpapi
+        DEFS CURL_STATICLIB)
+qvr_dep(nanosvg INCLUDE ${_P}/include/nanosvg)
+qvr_dep(stb INCLUDE ${_P}/include/stb)
+qvr_dep(spdlog INCLUDE ${_P}/include DEFS FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
+find_library(QVR_ZLIB NAMES libz.a z REQUIRED)
+find_path(QVR_ZLIB_INCLUDE zlib.h REQUIRED)
+qvr_dep(zlib INCLUDE ${QVR_ZLIB_INCLUDE} LIBS ${QVR_ZLIB})
+qvr_dep(gtest INCLUDE ${_P}/include LIBS ${_P}/lib/libgmock.a ${_P}/lib/libgtest.a)
+qvr_dep(gtest_main INCLUDE ${_P}/include LIBS ${_P}/lib/libgtest_main.a qvr::gtest)
+
+set(QVR_LUAC "${_P}/bin/luac52.exe")

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Builds the third-party libraries for i686 Windows from the upstream sources in
+# Debian's source packages, into a cache outside the repository:
+#   $QVR_DEPS_CACHE/<key>/{include,lib,bin}
+# The key covers this script, the cross compiler and the source package
+# versions, so a second run with the same inputs only prints the prefix.
+# Prints the prefix on stdout (last line).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+cache=${QVR_DEPS_CACHE:-$HOME/.cache/qvr-deps}
+CC=i686-w64-mingw32-gcc-posix
+CXX=i686-w64-mingw32-g++-posix
+AR=i686-w64-mingw32-ar
+HOST=i686-w64-mingw32
+JOBS=$(nproc)
+
+log() { printf '[deps] %s\n' "$*" >&2; }
+
+srcver() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/{print $2; exit}'; }
+
+SRC_PKGS=(lua5.2 curl 7zip wxwidgets3.2)
+key_input=$( {
+  cat "$0"
+  $CXX --version | head -1
+  for p in "${SRC_PKGS[@]}"; do echo "$p $(srcver "$p")"; done
+  dpkg-query -W -f='${Package} ${Version}\n' googletest libspdlog-dev libfmt-dev libstb-dev 2>/dev/null || true
+} )
+key=$(printf '%s' "$key_input" | sha1sum | cut -c1-16)
+prefix="$cache/$key"
+if [ -f "$prefix/.complete" ]; then
+  log "cached: $prefix"
+  echo "$prefix"
+  exit 0
+fi
+
+work="$cache/work-$key"
+rm -rf "$work" "$prefix"
+mkdir -p "$work" "$prefix/include" "$prefix/lib" "$prefix/bin"
+
+fetch() { # fetch <srcpkg>: downloads the source package into $work/<srcpkg>
+  local p=$1
+  mkdir -p "$work/$p"
+  (cd "$work/$p" && apt-get source --download-only -qq "$p" >&2)
+}
+orig_tarball() { ls "$work/$1"/*.orig.tar.* | head -1; }
+
+# ---- Lua 5.2 --------------------------------------------------------------
+log "Lua 5.2"
+fetch lua5.2
+mkdir -p "$work/lua" && tar -xf "$(orig_tarball lua5.2)" -C "$work/lua" --strip-components=1
+(
+  cd "$work/lua/src"
+  objs=()
+  for f in *.c; do
+    case $f in lua.c|luac.c) continue;; esac
+    $CC -O2 -DLUA_COMPAT_ALL -c "$f" -o "${f%.c}.o"
+    objs+=("${f%.c}.o")
+  done
+  $AR rcs "$prefix/lib/liblua52.a" "${objs[@]}"
+  # luac for the target: compiles chunks with the 32-bit layout the engine loads.
+  $CC -O2 -DLUA_COMPAT_ALL -static luac.c "$prefix/lib/liblua52.a" -o "$prefix/bin/luac52.exe"
+  $CC -O2 -DLUA_COMPAT_ALL -static lua.c "$prefix/lib/liblua52.a" -o "$prefix/bin/lua52.exe"
+  mkdir -p "$prefix/include/lua52"
+  cp lua.h luaconf.h lualib.h lauxlib.h lua.hpp "$prefix/include/lua52/" 2>/dev/null ||
+    cp lua.h luaconf.h lualib.h lauxlib.h "$prefix/include/lua52/"
+)
+
+# ---- 7-Zip C reader ---------------------------------------------------------
+log "7-Zip C reader"
+fetch 7zip
+mkdir -p "$work/7zip"
+tarball=$(orig_tarball 7zip)
+tar -xf "$tarball" -C "$work/7zip"
+cdir=$(dirname "$(find "$work/7zip" -path '*/C/7zDec.c' | head -1)")
+(
+  cd "$cdir"
+  files=(7zAlloc.c 7zArcIn.c 7zBuf.c 7zBuf2.c 7zCrc.c 7zCrcOpt.c 7zDec.c 7zFile.c 7zStream.c
+         Bcj2.c Bra.c Bra86.c BraIA64.c CpuArch.c Delta.c Lzma2Dec.c LzmaDec.c)
+  objs=()
+  for f in "${files[@]}"; do
+    [ -f "$f" ] || { log "missing $f in 7zip C/"; exit 1; }
+    $CC -O2 -D_7ZIP_PPMD_SUPPPORT_OFF -DZ7_PPMD_SUPPORT_OFF -c "$f" -o "${f%.c}.o"
+    objs+=("${f%.c}.o")
+  done
+  $AR rcs "$prefix/lib/lib7zdec.a" "${objs[@]}"
+  mkdir -p "$prefix/include/7zip"
+  cp ./*.h "$prefix/include/7zip/"
+)
+
+# ---- nanosvg (from wxWidgets' third-party folder) ---------------------------
+log "nanosvg"
+fetch wxwidgets3.2
+mkdir -p "$work/wx"
+tarball=$(orig_tarball wxwidgets3.2)
+member=$(tar -tf "$tarball" | grep -E '3rdparty/nanosvg/src/nanosvg\.h$' | head -1)
+base=${member%/src/nanosvg.h}
+tar -xf "$tarball" -C "$work/wx" "$base/src/nanosvg.h" "$base/src/nanosvgrast.h"
+mkdir -p "$prefix/include/nanosvg"
+cp "$work/wx/$base/src/nanosvg.h" "$work/wx/$base/src/nanosvgrast.h" "$prefix/include/nanosvg/"
+
+# ---- libcurl with Schannel ---------------------------------------------------
+log "libcurl (Schannel, static)"
+fetch curl
+mkdir -p "$work/curl"
+tar -xf "$(orig_tarball curl)" -C "$work/curl" --strip-components=1
+cmake -S "$work/curl" -B "$work/curl-build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$here/toolchain-mingw32.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+  -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
+  -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
+  -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON \
+  -DENABLE_UNICODE=OFF >&2
+cmake --build "$work/curl-build" -j"$JOBS" >&2
+cmake --install "$work/curl-build" >&2
+
+# ---- GoogleTest / GoogleMock -------------------------------------------------
+log "GoogleTest"
+cmake -S /usr/src/googletest -B "$work/gtest-build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$here/toolchain-mingw32.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -Dgtest_disable_pthreads=OFF -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON >&2
+cmake --build "$work/gtest-build" -j"$JOBS" >&2
+cmake --install "$work/gtest-build" >&2
+
+# ---- header-only libraries from the Debian -dev packages ---------------------
+log "spdlog, fmt, stb_image headers"
+cp -r /usr/include/spdlog /usr/include/fmt "$prefix/include/"
+mkdir -p "$prefix/include/stb"
+cp /usr/include/stb/stb_image.h "$prefix/include/stb/"
+# Debian's spdlog is configured for its shared library; this copy is used
+# header-only with the external fmt, also header-only.
+sed -i 's|^#define SPDLOG_COMPILED_LIB|// #define SPDLOG_COMPILED_LIB|' "$prefix/include/spdlog/tweakme.h" || true
+
+rm -rf "$work"
+touch "$prefix/.complete"
+log "built: $prefix"
+echo "$prefix"

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Safe to run again:
+# a stamp file keyed by the package list skips the work when nothing changed.
+set -euo pipefail
+
+PKGS_BUILD=(gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
+            binutils-mingw-w64-i686 libz-mingw-w64-dev cmake make ninja-build pkg-config
+            libstb-dev libspdlog-dev libfmt-dev googletest 7zip zip unzip dpkg-dev xz-utils python3)
+PKGS_RUN=(xvfb xauth xdotool imagemagick x11-utils)
+PKGS_WINE=(wine wine64 wine32:i386)
+
+log() { printf '[setup] %s\n' "$*" >&2; }
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+stamp_dir=/var/cache/qvr-setup
+stamp="$stamp_dir/$(printf '%s\n' "${PKGS_BUILD[@]}" "${PKGS_RUN[@]}" "${PKGS_WINE[@]}" v3 | sha1sum | cut -c1-12)"
+if [ -f "$stamp" ] && command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  log "system packages already installed"
+  exit 0
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+$SUDO dpkg --add-architecture i386
+
+# Source packages: the third-party libraries are built from Debian's upstream sources.
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+  log "adding a deb-src entry for bookworm main"
+  $SUDO tee /etc/apt/sources.list.d/qvr-debsrc.sources >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+fi
+
+# An index that fails to download (a mirror in the middle of a sync) is not
+# fatal: apt keeps going without it, and the Wine retry below copes with the
+# version skew that this leaves between i386 and amd64.
+apt_update() {
+  $SUDO apt-get update -o Acquire::Retries=3 >/tmp/qvr-apt-update.log 2>&1 ||
+    log "apt-get update reported errors (continuing): $(grep -m1 '^E:' /tmp/qvr-apt-update.log || true)"
+}
+apt_install() { $SUDO apt-get install -y -o Acquire::Retries=3 --no-install-recommends "$@"; }
+
+apt_update
+log "installing build and test packages"
+apt_install "${PKGS_BUILD[@]}" "${PKGS_RUN[@]}"
+
+log "installing wine (64-bit and 32-bit)"
+if ! apt_install "${PKGS_WINE[@]}"; then
+  # The i386 index of the security suite can lag behind amd64: the same library
+  # then has two versions and Multi-Arch: same refuses the pair. Pin the
+  # security suite below the main suite so both architectures take the main
+  # suite's versions, and try again.
+  log "plain wine install failed (i386/amd64 version skew); retrying with bookworm-security pinned below bookworm"
+  $SUDO tee /etc/apt/preferences.d/qvr-security-low >/dev/null <<'PIN'
+Package: *
+Pin: release n=bookworm-security
+Pin-Priority: 100
+PIN
+  apt_update
+  # Packages already installed at a security-suite version whose i386 twin only
+  # exists at another version (Multi-Arch: same needs equal versions): apt names
+  # them as "X:i386 ... not installable". Pin each such package, with every
+  # installed package built from the same source, to the i386 version so apt
+  # moves them together; repeat until the install resolves.
+  : >/tmp/qvr-skew.pref
+  for round in 1 2 3 4 5 6; do
+    sim=$($SUDO apt-get install -s -y --no-install-recommends --allow-downgrades "${PKGS_WINE[@]}" 2>&1) && break
+    names=$(grep -oE '[A-Za-z0-9.+-]+:i386 \(?[^)]*\)? ?but it is not installable|Depends: [A-Za-z0-9.+-]+:i386' <<<"$sim" |
+            grep -oE '[A-Za-z0-9.+-]+:i386' | sed 's/:i386$//' | sort -u)
+    added=0
+    for pkg in $names; do
+      ver=$(dpkg-query -W -f='${Version}' "$pkg:amd64" 2>/dev/null || dpkg-query -W -f='${Version}' "$pkg" 2>/dev/null) || continue
+      [ -n "$ver" ] || continue
+      cand=$(apt-cache policy "$pkg:i386" | awk '/Candidate:/{print $2; exit}')
+      [ -n "$cand" ] && [ "$cand" != "(none)" ] && [ "$cand" != "$ver" ] || continue
+      grep -q "^# $pkg\$" /tmp/qvr-skew.pref && continue
+      src=$(dpkg-query -W -f='${source:Package}' "$pkg:amd64" 2>/dev/null || dpkg-query -W -f='${source:Package}' "$pkg")
+      sibs=$(dpkg-query -W -f='${Package} ${Version} ${source:Package}\n' | awk -v s="$src" -v v="$ver" '$3==s && $2==v {print $1}' | sort -u | tr '\n' ' ')
+      log "  $pkg: amd64 $ver has no i386 twin; pinning ${sibs}to $cand"
+      printf '# %s\nPackage: %s\nPin: version %s\nPin-Priority: 1001\n\n' "$pkg" "$sibs" "$cand" >>/tmp/qvr-skew.pref
+      added=1
+    done
+    [ $added -eq 1 ] || break
+    $SUDO cp /tmp/qvr-skew.pref /etc/apt/preferences.d/qvr-skew
+  done
+  apt_install --allow-downgrades "${PKGS_WINE[@]}"
+  log "wine installed with the security suite pinned low"
+fi
+
+$SUDO mkdir -p "$stamp_dir"
+$SUDO touch "$stamp"
+log "system packages ready"

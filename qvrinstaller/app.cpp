@@ -1,0 +1,151 @@
+#include "app.h"
+
+#include <objbase.h>
+#include <gdiplus.h>
+
+#include <memory>
+
+#include "../nqpublic/nqbase/log/nqbaselog.h"
+#include "../utility/qvrscriptengine/qvrscriptargs.h"
+#include "../utility/qvrscriptengine/qvrscriptengine.h"
+#include "appinstance.h"
+#include "commandline.h"
+#include "installmgr.h"
+#include "scriptglobals.h"
+
+namespace qvrapp {
+namespace {
+
+std::unique_ptr<CCommandLine> g_cmd;
+HWND g_listener = nullptr;
+std::wstring g_logBase;
+
+// GDI+ is started once for the process and shut down at process exit.
+class GdiplusRuntime {
+public:
+    static void Start() { static GdiplusRuntime runtime; }
+    ~GdiplusRuntime() {
+        if (token_) Gdiplus::GdiplusShutdown(token_);
+    }
+
+private:
+    GdiplusRuntime() {
+        Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback
+        if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
+    }
+    ULONG_PTR token_ = 0;
+};
+
+// Closes the instance handle (another installer's mutex) on every path.
+struct InstanceHandle {
+    HANDLE h = nullptr;
+    ~InstanceHandle() {
+        if (h) ::CloseHandle(h);
+    }
+};
+
+void RunSilent(lua_State* L) {
+    CInstallMgr& mgr = CInstallMgr::Instance();
+    {
+        auto lock = mgr.LockScript();
+        scriptglobals::SetBool(L, "global_ss_install", true);
+        DebugTrace(L"global_ss_install==true ~!\r\n");
+        DebugTrace(L"start ss install!");
+        scriptglobals::SetText(L, "InstallPath", scriptglobals::GetText(L, "global_install_path"));
+    }
+    mgr.BeforeInstall();
+    mgr.OnInstall();
+    mgr.BeforeComplete();
+    mgr.AfterComplete();
+    ::SendMessageW(g_listener, kInstallCompleteMsg, 0, 0);
+}
+
+}  // namespace
+
+std::wstring LogBasePath() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    DWORD n = ::GetTempPathW(MAX_PATH, temp);
+    if (n > MAX_PATH) n = 0;
+    std::wstring path(temp, n);
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    return path + L"Install.log";
+}
+
+const CCommandLine* CommandLine() { return g_cmd.get(); }
+HWND ListenerWindow() { return g_listener; }
+const std::wstring& LogBase() { return g_logBase; }
+
+bool ChooseSilent(const CCommandLine& cmd, bool enableScriptSilent, bool scriptSilent) {
+    std::wstring value;
+    const bool byswitch = cmd.GetValue(L"InstallSlience", value) && value == L"true";
+    return byswitch || (enableScriptSilent && scriptSilent);
+}
+
+int Run() {
+    // 1-2: log file.
+    g_logBase = LogBasePath();
+    ::DeleteFileW(g_logBase.c_str());
+    CNQBaseLog::Instance().InitLogger(WideToAnsi(g_logBase).c_str());
+
+    // 3-4: command line and listener.
+    g_cmd = std::make_unique<CCommandLine>(::GetCommandLineW());
+    std::wstring listen;
+    if (g_cmd->GetValue(L"InstallListenWnd", listen))
+        g_listener = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(ParseListenerHandle(listen)));
+
+    // 5: the configuration first: the install script's top level reads it.
+    QVRScriptEngine& engine = QVRScriptEngine::Instance();
+    if (FAILED(engine.InitResult())) {
+        DebugTrace(L"script engine could not be created\r\n");
+        return 0;
+    }
+    if (!engine.DoResLua(L"LUA", L"GLOBAL_VAR.LUAC")) {
+        DebugTrace(L"DoResLua failed, GLOBAL_VAR.LUAC");
+        return 0;
+    }
+    if (!engine.DoResLua(L"LUA", L"INSTSCRIPT.LUAC")) {
+        DebugTrace(L"DoResLua failed, INSTSCRIPT.LUAC");
+        return 0;
+    }
+    lua_State* L = engine.GetState();
+
+    // 6-8: single-instance guard.
+    std::wstring baseName = scriptglobals::GetText(L, "global_install_mutex_guid");
+    int appId = scriptglobals::GetInt(L, "global_app_id");
+    if (baseName.empty())
+        baseName = kDefaultInstanceMutex;
+    else
+        appId = 0;
+    InstanceHandle instance;
+    instance.h = CreateAppInstance(baseName.c_str(), appId);
+    if (instance.h && !g_cmd->HasKey(L"InstallSlience")) {
+        DebugTrace(L"CreateAppInstance return true");
+        return 0;
+    }
+
+    // 9: COM, GDI+, the first event.
+    const HRESULT com = ::CoInitialize(nullptr);
+    GdiplusRuntime::Start();
+    CInstallMgr& mgr = CInstallMgr::Instance();
+    mgr.BeforeInit();
+
+    // 10: the mode. global_ss_install is read after QVRSE_BeforeInit so that
+    // the script can ask for the silent mode.
+    bool silent = false;
+    {
+        auto lock = mgr.LockScript();
+        silent = ChooseSilent(*g_cmd, scriptglobals::GetBool(L, "global_enable_ss_install"),
+                              scriptglobals::GetBool(L, "global_ss_install"));
+    }
+    if (silent) {
+        RunSilent(L);
+        if (SUCCEEDED(com)) ::CoUninitialize();
+        ::MoveFileExW(g_logBase.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return 0;
+    }
+    RunInteractive(instance.h, appId);
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return 0;
+}
+
+}  // namespace qvrapp

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian machine:
+#   ./run.sh main    set up, build, and run the main job (a silent install under Wine)
+#   ./run.sh test    set up, build, and run every test (CTest, under Wine and Xvfb)
+#   ./run.sh build   set up and build only
+# BUILD_DIR (default: build) selects the build tree; CTEST_ARGS is passed to ctest.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+mode=${1:-build}
+shift || true
+BUILD_DIR=${BUILD_DIR:-$root/build}
+
+step() { printf '\n==> %s\n' "$*" >&2; }
+
+step "system packages"
+if [ "$(id -u)" -eq 0 ]; then ./cmake/setup-system.sh; else sudo ./cmake/setup-system.sh; fi
+
+step "third-party libraries for i686 Windows"
+t0=$(date +%s)
+DEPS=$(./cmake/build-deps.sh | tail -1)
+echo "deps prefix: $DEPS ($(( $(date +%s) - t0 )) s)" >&2
+
+step "configure and build ($BUILD_DIR)"
+t0=$(date +%s)
+cmake -S . -B "$BUILD_DIR" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" \
+  -DQVR_DEPS_PREFIX="$DEPS" >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)"
+echo "build: $(( $(date +%s) - t0 )) s" >&2
+
+# Windows programs that show windows need an X display; CI has none.
+xvfb_pid=""
+start_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    for n in $(seq 90 99); do
+      [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+      Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      xvfb_pid=$!
+      export DISPLAY=:$n
+      for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+      echo "Xvfb on $DISPLAY" >&2
+      break
+    done
+  fi
+}
+stop_all() {
+  "$BUILD_DIR/wine-run" --kill >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap stop_all EXIT
+
+case "$mode" in
+  build) ;;
+  main)
+    start_display
+    step "main job"
+    "$root/cmake/main-job.sh" "$BUILD_DIR"
+    ;;
+  test)
+    start_display
+    step "tests"
+    t0=$(date +%s)
+    (cd "$BUILD_DIR" && ctest --output-on-failure -j"$(nproc)" ${CTEST_ARGS:-} "$@")
+    echo "tests: $(( $(date +%s) - t0 )) s" >&2
+    ;;
+  *) echo "usage: $0 main|test|build" >&2; exit 2 ;;
+esac

@@ -1,0 +1,15 @@
+#include "qvrapi_pending.h"
+#include "qvrscriptapi.h"
+
+QVR_PENDING_FUNCTION(Lua_TaskKill)
+QVR_PENDING_FUNCTION(Lua_KillAllTaskByName)
+QVR_PENDING_FUNCTION(Lua_GetProcessId)
+QVR_PENDING_FUNCTION(Lua_GetImagePathByPid)
+QVR_PENDING_FUNCTION(Lua_SCM)
+QVR_PENDING_FUNCTION(Lua_EnablePrivilege)
+QVR_PENDING_FUNCTION(Lua_ExitWindows)
+QVR_PENDING_FUNCTION(Lua_GetOSVersion)
+QVR_PENDING_FUNCTION(Lua_IsWow64)
+QVR_PENDING_FUNCTION(Lua_GetModuleFileName)
+QVR_PENDING_FUNCTION(Lua_GetCommandLineArgv)
+QVR_PENDING_FUNCTION(Lua_GetDriverInstallPath)
