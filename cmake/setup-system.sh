@@ -14,10 +14,44 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
+# An index that fails to download (a mirror in the middle of a sync) is not
+# fatal: apt keeps going without it, and the Wine retry below copes with the
+# version skew that this leaves between i386 and amd64.
+apt_update() {
+  $SUDO apt-get update -o Acquire::Retries=3 >/tmp/qvr-apt-update.log 2>&1 ||
+    log "apt-get update reported errors (continuing): $(grep -m1 '^E:' /tmp/qvr-apt-update.log || true)"
+}
+apt_install() { $SUDO apt-get install -y -o Acquire::Retries=3 --no-install-recommends "$@"; }
+
+# Some kernels run without 32-bit emulation (ia32_emulation=off): a 32-bit
+# program then fails with "Exec format error", and so does Wine's 32-bit
+# loader. There, 32-bit Linux programs run through qemu-user, registered with
+# binfmt_misc. qemu 7.2 (bookworm) ignores MAP_FIXED_NOREPLACE and makes every
+# Wine start take about a minute; the bookworm-backports build does not.
+ensure_i386_exec() {
+  if /lib/ld-linux.so.2 --help >/dev/null 2>&1; then return 0; fi
+  log "this kernel does not run 32-bit programs; running them through qemu-user (binfmt_misc)"
+  local have=""
+  command -v qemu-i386-static >/dev/null && have=$(qemu-i386-static --version | awk 'NR==1{split($3,v,"."); print v[1]}')
+  if [ -z "$have" ] || [ "$have" -lt 8 ]; then
+    echo "deb http://deb.debian.org/debian bookworm-backports main" | $SUDO tee /etc/apt/sources.list.d/qvr-backports.list >/dev/null
+    apt_update
+    apt_install -t bookworm-backports qemu-user-static
+  fi
+  mountpoint -q /proc/sys/fs/binfmt_misc || $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then echo -1 | $SUDO tee /proc/sys/fs/binfmt_misc/qemu-i386 >/dev/null; fi
+  # "F": the interpreter is opened now, so it also serves other mount namespaces.
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:FP' |
+    $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  /lib/ld-linux.so.2 --help >/dev/null 2>&1 || { log "32-bit programs still do not run"; return 1; }
+  log "32-bit programs run through $(qemu-i386-static --version | head -1)"
+}
+
 stamp_dir=/var/cache/qvr-setup
 stamp="$stamp_dir/$(printf '%s\n' "${PKGS_BUILD[@]}" "${PKGS_RUN[@]}" "${PKGS_WINE[@]}" v3 | sha1sum | cut -c1-12)"
 if [ -f "$stamp" ] && command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
   log "system packages already installed"
+  ensure_i386_exec
   exit 0
 fi
 
@@ -36,14 +70,6 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
 fi
 
-# An index that fails to download (a mirror in the middle of a sync) is not
-# fatal: apt keeps going without it, and the Wine retry below copes with the
-# version skew that this leaves between i386 and amd64.
-apt_update() {
-  $SUDO apt-get update -o Acquire::Retries=3 >/tmp/qvr-apt-update.log 2>&1 ||
-    log "apt-get update reported errors (continuing): $(grep -m1 '^E:' /tmp/qvr-apt-update.log || true)"
-}
-apt_install() { $SUDO apt-get install -y -o Acquire::Retries=3 --no-install-recommends "$@"; }
 
 apt_update
 log "installing build and test packages"
@@ -92,6 +118,7 @@ PIN
   log "wine installed with the security suite pinned low"
 fi
 
+ensure_i386_exec
 $SUDO mkdir -p "$stamp_dir"
 $SUDO touch "$stamp"
 log "system packages ready"

@@ -12,12 +12,20 @@
 #include <tlhelp32.h>
 #include <winsvc.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace nq {
 
-template <typename T, auto Close, T Invalid = T{}>
+// MinusOneIsEmpty: the type's "empty" value is INVALID_HANDLE_VALUE rather than NULL
+// (NULL is never treated as a live value either).
+template <typename T, auto Close, bool MinusOneIsEmpty = false>
 class unique_any {
+    static T Invalid() noexcept {
+        if constexpr (MinusOneIsEmpty) return reinterpret_cast<T>(static_cast<intptr_t>(-1));
+        else return T{};
+    }
+
 public:
     unique_any() noexcept = default;
     explicit unique_any(T value) noexcept : value_(value) {}
@@ -32,7 +40,7 @@ public:
     }
 
     T get() const noexcept { return value_; }
-    bool valid() const noexcept { return value_ != Invalid && value_ != T{}; }
+    bool valid() const noexcept { return value_ != Invalid() && value_ != T{}; }
     explicit operator bool() const noexcept { return valid(); }
 
     // Frees the current value and returns the address for an out-parameter.
@@ -40,9 +48,9 @@ public:
         reset();
         return &value_;
     }
-    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
+    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid()); }
 
-    void reset(T value = Invalid) noexcept {
+    void reset(T value = Invalid()) noexcept {
         if (valid()) {
             const DWORD err = ::GetLastError();
             Close(value_);
@@ -52,7 +60,7 @@ public:
     }
 
 private:
-    T value_ = Invalid;
+    T value_ = Invalid();
 };
 
 namespace detail {
@@ -73,8 +81,8 @@ inline void UnmapViewFn(void* p) { ::UnmapViewOfFile(p); }
 // Kernel objects whose "empty" is NULL (processes, threads, events, mutexes, tokens, mappings).
 using unique_handle = unique_any<HANDLE, &detail::CloseHandleFn>;
 // Kernel objects whose "empty" is INVALID_HANDLE_VALUE (files, snapshots).
-using unique_hfile = unique_any<HANDLE, &detail::CloseHandleFn, INVALID_HANDLE_VALUE>;
-using unique_hfind = unique_any<HANDLE, &detail::FindCloseFn, INVALID_HANDLE_VALUE>;
+using unique_hfile = unique_any<HANDLE, &detail::CloseHandleFn, true>;
+using unique_hfind = unique_any<HANDLE, &detail::FindCloseFn, true>;
 using unique_hkey = unique_any<HKEY, &detail::RegCloseKeyFn>;
 using unique_hmodule = unique_any<HMODULE, &detail::FreeLibraryFn>;
 using unique_schandle = unique_any<SC_HANDLE, &detail::CloseServiceHandleFn>;
