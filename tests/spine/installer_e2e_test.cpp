@@ -66,12 +66,12 @@ int InstallerRun::counter_ = 0;
 TEST_F(InstallerRun, SilentRunRunsFiveEventsInOrderAndTellsTheListener) {
     testutil::RecordingWindow listener;
     ASSERT_TRUE(listener.hwnd());
-    env_[L"QVR_TEST_INSTALL_PATH"] = dir_ + L"\\Contoso 翻译";
+    env_[L"QVR_TEST_INSTALL_PATH"] = dir_ + L"\\Contoso Translator";
     const std::wstring args =
         L"/InstallSlience true /InstallListenWnd " + std::to_wstring(reinterpret_cast<ULONG_PTR>(listener.hwnd()));
     ASSERT_EQ(RunDemo(args), 0u);
 
-    const std::string installPath = testutil::WideToUtf8(dir_ + L"\\Contoso 翻译");
+    const std::string installPath = testutil::WideToUtf8(dir_ + L"\\Contoso Translator");
     const std::vector<std::string> expected = {
         "QVRSE_BeforeInit", "QVRSE_BeforeInstall",  "InstallPath=" + installPath, "global_ss_install=true",
         "QVRSE_OnInstall",  "QVRSE_BeforeComplete", "QVRSE_AfterComplete"};
@@ -254,7 +254,7 @@ TEST_F(InstallerRun, StartCleansEarlierLogsOfTheTemporaryFolder) {
         const wchar_t* name;
         bool kept;
     } files[] = {
-        {L"Install_2020-01-01.log", false}, {L"Install_other", false},        {L"install_2020-01-01.log", true},
+        {L"Install_2020-01-01.log", false}, {L"Install_other", false},        {L"install_2020-02-02.log", true},
         {L"Install.log", false} /* deleted at start */, {L"Setup_2020-01-01.log", true},
     };
     for (const auto& f : files) ASSERT_TRUE(testutil::WriteFileBytes(dir_ + L"\\" + f.name, "old"));

@@ -70,7 +70,7 @@ TEST(BaseLog, CleansOldFilesAndKeepsOthers) {
         {"Install_old.txt", false},
         {"Install_", false},
         {Today("Install"), true},
-        {"install_2020-01-01.log", true},  // other case
+        {"install_2020-02-02.log", true},  // other case (the file system ignores case: another date)
         {"Install.log", true},             // no underscore: the stem is "Install.log"
         {"Installer_1.log", true},
         {"Other_2020-01-01.log", true},

@@ -147,9 +147,23 @@ std::wstring QVRScriptEngine::ComposeErrorText(lua_State* L) {
     return AnsiToWide(text.c_str()) + kScriptErrorAppeal;
 }
 
-int QVRScriptEngine::OnScriptError(lua_State* L) {
-    const std::wstring text = ComposeErrorText(L);
+namespace {
+void ShowErrorAndExit(const std::wstring& text) {
     ::MessageBoxW(nullptr, text.c_str(), kScriptErrorCaption, MB_ICONERROR);
     ::ExitProcess(0);
-    return 0;
+}
+QVRScriptEngine::ErrorPresenter g_presenter = &ShowErrorAndExit;
+}  // namespace
+
+QVRScriptEngine::ErrorPresenter QVRScriptEngine::SetErrorPresenter(ErrorPresenter presenter) {
+    ErrorPresenter old = g_presenter;
+    g_presenter = presenter ? presenter : &ShowErrorAndExit;
+    return old;
+}
+
+int QVRScriptEngine::OnScriptError(lua_State* L) {
+    const std::wstring text = ComposeErrorText(L);
+    g_presenter(text);
+    // A presenter that returns leaves the error value as the call's result.
+    return 1;
 }

@@ -40,6 +40,13 @@ public:
     // Builds the text OnScriptError shows (error value, call stack, appeal).
     static std::wstring ComposeErrorText(lua_State* L);
 
+    // What OnScriptError does with the composed text. The default shows the
+    // error box and ends the process with exit code 0; test programs install
+    // one that fails the test run instead (a script error must never end a
+    // test program with a success code).
+    using ErrorPresenter = void (*)(const std::wstring& text);
+    static ErrorPresenter SetErrorPresenter(ErrorPresenter presenter);
+
     // Construction result: S_OK, or E_FAIL when no state could be created.
     HRESULT InitResult() const { return init_; }
 
