@@ -7,8 +7,8 @@ run="$build/wine-run"
 exe="$build/bin/qvrinstaller_demo.exe"
 out=$(mktemp -d)
 events="$out/events.txt"
-QVR_TEST_EVENTS="Z:$events" "$run" "$exe" /InstallSlience true
-code=$?
+code=0
+QVR_TEST_EVENTS="Z:$events" "$run" "$exe" /InstallSlience true || code=$?
 echo "exit code: $code"
 echo "--- events the scripts ran"
 cat "$events"
