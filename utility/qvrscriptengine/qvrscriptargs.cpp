@@ -36,8 +36,10 @@ std::wstring ExpandPath(const std::wstring& path) {
     wchar_t buf[MAX_PATH] = {};
     const DWORD n = ::ExpandEnvironmentStringsW(path.c_str(), buf, MAX_PATH);
     if (n == 0 || n > MAX_PATH) {
-        // Did not fit (or failed): keep the text as given, cut to the buffer.
-        return path.substr(0, MAX_PATH - 1);
+        // Failed, or the expansion does not fit: the empty path, which every
+        // function treats as "does not exist". Going on with a cut or an
+        // unexpanded text could name another, existing file.
+        return L"";
     }
     return buf;
 }

@@ -44,8 +44,8 @@ void PushText(lua_State* L, const std::wstring& text);
 
 }  // namespace qvrargs
 
-// ExpandEnvironmentStringsW into a 260-unit buffer; on failure or overflow the
-// text stays as given (cut to 259 units).
+// ExpandEnvironmentStringsW into a 260-unit buffer. An empty expansion, a
+// failure or an expansion longer than 259 units gives the empty path.
 std::wstring ExpandPath(const std::wstring& path);
 
 // One argument of a script callback: a UTF-16 path (null gives nil) or an

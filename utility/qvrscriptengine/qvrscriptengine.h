@@ -9,6 +9,8 @@
 
 #include "qvrlua.h"
 
+class ScriptCallback;
+
 class QVRScriptEngine {
 public:
     // The process-wide engine, created (and its state filled) on first use.
@@ -28,9 +30,12 @@ public:
     // other value of that global is skipped silently.
     static void CallEvent(lua_State* L, const char* name);
 
-    // Removes a directory tree; used by the file functions.
-    static bool DeleteDirectories(const wchar_t* path);
-    static bool DeleteDirectoriesEx(const wchar_t* path);
+    // Remove a directory tree (or the files and trees matching a pattern);
+    // used by the file functions. Entries that cannot be deleted are skipped;
+    // the Ex variant reports each file it could not delete to `onFailure`
+    // (path, system error code) when one is given.
+    static void DeleteDirectories(const wchar_t* path);
+    static void DeleteDirectoriesEx(const wchar_t* path, ScriptCallback* onFailure);
 
     // Message handler: shows the error with the script call stack and ends the
     // process with exit code 0.

@@ -1,0 +1,307 @@
+// The file and directory functions as scripts call them, on real files of the
+// Wine prefix. Each behaviour is a table of {script body, expected results};
+// P'name' is a path in the case's folder, T the folder itself.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/common/scriptcase.h"
+#include "tests/common/testutil.h"
+#include "tests/scriptapi_files/filehelpers.h"
+#include "utility/qvrscriptengine/qvrscriptengine.h"
+
+namespace {
+
+struct Case {
+    std::string body;
+    std::string expected;
+};
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);
+    return s;
+}
+
+// A path as string.format('%q') shows it.
+std::string Quoted(const std::wstring& path) { return Replace(testutil::WideToUtf8(path), "\\", "\\\\"); }
+
+class Files : public testing::Test {
+protected:
+    void SetUp() override {
+        L = QVRScriptEngine::Instance().GetState();
+        ASSERT_NE(L, nullptr);
+        top_ = lua_gettop(L);
+        wchar_t cwd[MAX_PATH] = {};
+        ::GetCurrentDirectoryW(MAX_PATH, cwd);
+        cwd_ = cwd;
+        base_ = testutil::MakeTempDir(L"files");
+        ASSERT_FALSE(base_.empty());
+        // A name with a space and Chinese letters: paths cross the UTF-8 boundary.
+        dir_ = base_ + L"\\目录 x";
+        ASSERT_TRUE(::CreateDirectoryW(dir_.c_str(), nullptr));
+        ::SetEnvironmentVariableW(L"QVRTEST_DIR", dir_.c_str());
+        filetest::RegisterHelpers(L);
+        testutil::SetScriptGlobal("T", dir_);
+        // P'a/b': the path T\a\b.
+        ASSERT_TRUE(testutil::RunScript("function P(name) return T .. '\\\\' .. (name:gsub('/', '\\\\')) end"));
+    }
+    void TearDown() override {
+        filetest::UnlockAll();
+        ::SetCurrentDirectoryW(cwd_.c_str());
+        testutil::RemoveTree(base_);
+        EXPECT_EQ(lua_gettop(L), top_) << "the stack is left as it was found";
+    }
+
+    void RunCases(const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            const std::string expected = Replace(c.expected, "$T", Quoted(dir_));
+            EXPECT_EQ(testutil::Describe(c.body), expected) << c.body;
+        }
+    }
+    std::wstring Path(const std::wstring& name) const { return dir_ + L"\\" + name; }
+
+    lua_State* L = nullptr;
+    int top_ = 0;
+    std::wstring cwd_, base_, dir_;
+};
+
+TEST_F(Files, CopyMoveAndRenameOntoExistingTargets) {
+    RunCases({
+        {"t_write(P'a.txt', 'new') t_write(P'b.txt', 'old')\n"
+         "return Lua_CopyFile(P'a.txt', P'b.txt'), t_read(P'b.txt'), t_read(P'a.txt')",
+         R"(true, "new", "new")"},
+        {"t_write(P'c.txt', 'env')\n"
+         "return Lua_CopyFile('%QVRTEST_DIR%\\\\c.txt', '%QVRTEST_DIR%\\\\d.txt'), t_read(P'd.txt')",
+         R"(true, "env")"},
+        {"t_mkdir(P'tree') t_write(P'tree/f.txt', '1') return Lua_CopyFile(P'tree', P'tree2'), t_read(P'tree2/f.txt')",
+         R"(true, "1")"},
+        {"return Lua_CopyFile(P'missing', P'x'), t_exists(P'x'), Lua_CopyFile(), Lua_CopyFile('', P'x')",
+         "false, false, false, false"},
+        {"t_write(P'm1', 'new') t_write(P'm2', 'old') return Lua_MoveFile(P'm1', P'm2'), t_read(P'm2'), t_exists(P'm1')",
+         R"(true, "new", false)"},
+        {"t_write(P'm3', 'x') return Lua_MoveFile(P'm3', P'newdir/m3'), t_read(P'newdir/m3'), t_exists(P'm3')",
+         R"(true, "x", false)"},
+        {"return Lua_MoveFile(P'missing', P'y'), Lua_MoveFile()", "false, false"},
+        {"t_write(P'r1', 'new') t_write(P'r2', 'old') return Lua_RenameFile(P'r1', P'r2'), t_read(P'r2'), t_exists(P'r1')",
+         R"(true, "new", false)"},
+        {"t_mkdir(P'rd') t_write(P'rd/f', 'in') return Lua_RenameFile(P'rd', P'rd2'), t_read(P'rd2/f'), t_exists(P'rd')",
+         R"(true, "in", false)"},
+        {"t_mkdir(P'full') t_write(P'full/f', '') t_mkdir(P'busy') t_write(P'busy/g', '')\n"
+         "return Lua_RenameFile(P'busy', P'full'), t_exists(P'busy/g'), t_exists(P'full/f')",
+         "false, true, true"},
+        {"return Lua_RenameFile(P'missing', P'z'), Lua_RenameFile()", "false, false"},
+    });
+}
+
+TEST_F(Files, DebugLinesOfCopyMoveAndRename) {
+    ASSERT_TRUE(testutil::WriteFileBytes(Path(L"s"), "x"));
+    testutil::DebugLines debug;
+    ASSERT_EQ(testutil::Describe("return Lua_CopyFile(P's', P't'), Lua_RenameFile(P't', P'u'), Lua_MoveFile(P'u', P'v'),\n"
+                                 "  Lua_CopyFile(P'none', P'w'), Lua_MoveFile(P'v', 'Q:\\\\qvr\\\\nowhere\\\\v')"),
+              "true, true, true, false, false");
+    const std::wstring s = Path(L"s"), t = Path(L"t"), u = Path(L"u"), v = Path(L"v");
+    const std::vector<std::wstring>& lines = debug.lines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], L"vq Copy " + s + L" to " + t + L" !");
+    EXPECT_EQ(lines[1], L"vq MoveFile " + t + L" to " + u + L" !");
+    EXPECT_EQ(lines[2], L"vq Move " + u + L" to " + v + L" !");
+    EXPECT_EQ(lines[3], L"vq Fun:Lua_CopyFile, Description:" + Path(L"none") + L" it's not exists!\r\n");
+    EXPECT_EQ(lines[4], L"vq Move " + v + L" to Q:\\qvr\\nowhere\\v failed!");
+    EXPECT_EQ(lines[5].rfind(L"vq SHFileOperation error code : 0x", 0), 0u) << lines[5];
+    EXPECT_EQ(lines[5].substr(lines[5].size() - 2), L"\r\n");
+}
+
+TEST_F(Files, CreateDirectoryAndTheExpansionDifference) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring tmp = temp;
+    if (!tmp.empty() && tmp.back() == L'\\') tmp.pop_back();
+    const std::wstring name = L"qvrtest_mkdir_" + std::to_wstring(::GetCurrentProcessId());
+    testutil::SetScriptGlobal("TMPDIR", tmp);
+    testutil::SetScriptGlobal("NAME", name);
+    testutil::DebugLines debug;
+    RunCases({
+        {"return Lua_CreateDirectory(P'x/y/z'), t_isdir(P'x/y/z'), Lua_CreateDirectory(P'x/y/z')",
+         "true, true, true"},
+        {"return Lua_CreateDirectory(''), Lua_CreateDirectory()", "false, false"},
+        {"t_write(P'plain', '') return Lua_CreateDirectory(P'plain'), t_isdir(P'plain')", "true, false"},
+        // Lua_PathFileExists takes its argument as written; Lua_CreateDirectory expands it.
+        {"return Lua_PathFileExists(T), Lua_PathFileExists('%QVRTEST_DIR%'), Lua_PathFileExists(P'nothing'),\n"
+         "  Lua_PathFileExists()",
+         "true, false, false, false"},
+        {"return Lua_PathFileExists('%TMP%'), Lua_CreateDirectory('%TMP%\\\\' .. NAME), t_isdir(TMPDIR .. '\\\\' .. NAME)",
+         "false, true, true"},
+        {"return Lua_CreateDirectory('%QVRTEST_DIR%\\\\made'), t_isdir(P'made')", "true, true"},
+        // An expansion longer than the 260-unit buffer names nothing.
+        {"return Lua_CreateDirectory(P(string.rep('n', 300))), Lua_DelFileRecursive(string.rep('%QVRTEST_DIR%', 40))",
+         "false, true"},
+    });
+    ::RemoveDirectoryW((tmp + L"\\" + name).c_str());
+    EXPECT_EQ(debug.Count(L"vq Create Directory " + Path(L"x\\y\\z") + L"!\r\n"), 1);
+    EXPECT_EQ(debug.Count(L"vq Fun:Lua_CreateDirectory, Description: it's not exists!\r\n"), 3);
+}
+
+TEST_F(Files, DeletingWhatDoesNotExistSucceeds) {
+    RunCases({
+        {"return Lua_DeleteFile(P'none'), Lua_DeleteFileEx(P'none'), Lua_DelFileRecursive(P'none'),\n"
+         "  Lua_DelFileRecursiveEx(P'none'), Lua_DeleteFileAfterReboot(P'none'), Lua_DeleteFile(), Lua_DeleteFileEx('')",
+         "true, true, true, true, true, true, true"},
+    });
+}
+
+TEST_F(Files, DeleteFileAndDeleteFileEx) {
+    RunCases({
+        {"t_write(P'd1', '') t_mkdir(P'dd') t_write(P'dd/f', '')\n"
+         "return Lua_DeleteFile(P'd1'), t_exists(P'd1'), Lua_DeleteFile(P'dd'), t_exists(P'dd')",
+         "true, false, true, false"},
+        // Lua_DeleteFileEx reports a locked file by its result, without a question.
+        {"t_write(P'e1', '') t_lock(P'e1') local r = Lua_DeleteFileEx(P'e1') t_unlock()\n"
+         "return r, t_exists(P'e1'), Lua_DeleteFileEx('%QVRTEST_DIR%\\\\e1'), t_exists(P'e1')",
+         "false, true, true, false"},
+        {"t_mkdir(P'ex') t_mkdir(P'ex/sub') t_write(P'ex/sub/f', '') return Lua_DeleteFileEx(P'ex'), t_exists(P'ex')",
+         "true, false"},
+    });
+}
+
+TEST_F(Files, RecursiveDeleteRemovesTreesWithReadOnlyFiles) {
+    RunCases({
+        {"t_mkdir(P'rt') t_mkdir(P'rt/a') t_mkdir(P'rt/a/b') t_write(P'rt/top', '') t_write(P'rt/a/mid', '')\n"
+         "t_write(P'rt/a/b/deep', '') t_readonly(P'rt/a/mid') t_readonly(P'rt/a/b/deep') t_readonly(P'rt/top')\n"
+         "return select('#', Lua_DelFileRecursive(P'rt')), t_exists(P'rt')",
+         "0, false"},
+        {"t_mkdir(P'rx') t_mkdir(P'rx/sub') t_write(P'rx/sub/f', '') t_readonly(P'rx/sub/f')\n"
+         "return select('#', Lua_DelFileRecursiveEx(P'rx')), t_exists(P'rx')",
+         "0, false"},
+        {"t_write(P'rf', '') return select('#', Lua_DelFileRecursive(P'rf', 'extra')), t_exists(P'rf')", "0, false"},
+        {"t_mkdir(P'rv') t_mkdir(P'rv/empty') return select('#', Lua_DelFileRecursive('%QVRTEST_DIR%\\\\rv')), t_exists(P'rv')",
+         "0, false"},
+    });
+}
+
+// A directory that is the current directory (or contains it) is left before
+// it is removed; relative paths and "." name the directory they meant.
+TEST_F(Files, RecursiveDeleteLeavesTheCurrentDirectory) {
+    RunCases({
+        {"t_mkdir(P'cw') t_mkdir(P'cw/in') t_chdir(P'cw/in') Lua_DelFileRecursive(P'cw')\n"
+         "return t_exists(P'cw'), t_cwd()",
+         R"(false, "$T")"},
+        {"t_mkdir(P'cw2') t_write(P'cw2/f', '') t_chdir(P'cw2') Lua_DelFileRecursiveEx(P'cw2', function() end)\n"
+         "return t_exists(P'cw2'), t_cwd()",
+         R"(false, "$T")"},
+        {"t_mkdir(P'cw3') t_mkdir(P'cw3/in') t_chdir(P'cw3') Lua_DelFileRecursive('in')\n"
+         "return t_exists(P'cw3/in'), t_cwd()",
+         R"(false, "$T\\cw3")"},
+        {"t_mkdir(P'cw4') t_write(P'cw4/f', '') t_write(P'sibling', '') t_chdir(P'cw4') Lua_DelFileRecursive('.')\n"
+         "return t_exists(P'cw4'), t_exists(P'sibling'), t_cwd()",
+         R"(false, true, "$T")"},
+    });
+}
+
+// The failure callback receives each file that could not be deleted, with the
+// system error code; the rest of the tree goes, the directories holding the
+// file stay.
+TEST_F(Files, RecursiveDeleteExReportsLockedFiles) {
+    RunCases({
+        {"t_mkdir(P'cb') t_write(P'cb/locked.txt', '') t_write(P'cb/other.txt', '') t_mkdir(P'cb/sub')\n"
+         "t_write(P'cb/sub/x', '') t_lock(P'cb/locked.txt')\n"
+         "local calls = {}\n"
+         "local n = select('#', Lua_DelFileRecursiveEx(P'cb', function(p, c) calls[#calls + 1] = p .. '|' .. c return 0 end))\n"
+         "t_unlock()\n"
+         "return n, #calls, calls[1], t_exists(P'cb/locked.txt'), t_exists(P'cb/other.txt'), t_exists(P'cb/sub')",
+         R"(0, 1, "$T\\cb\\locked.txt|32", true, false, false)"},
+        {"t_write(P'cbf', '') t_lock(P'cbf') local got = {}\n"
+         "Lua_DelFileRecursiveEx(P'cbf', function(p, c) got = {p, c} end) t_unlock()\n"
+         "return got[1], got[2], t_exists(P'cbf')",
+         R"("$T\\cbf", 32, true)"},
+        // Only a function in the last place is a callback.
+        {"t_write(P'cbn', '') t_lock(P'cbn') local called = false\n"
+         "Lua_DelFileRecursiveEx(P'cbn', function() called = true end, 'not a function')\n"
+         "local n = select('#', Lua_DelFileRecursiveEx(P'cbn')) t_unlock()\n"
+         "return called, n, t_exists(P'cbn')",
+         "false, 0, true"},
+        // The reference to the callback is released on every path.
+        {"local weak = setmetatable({}, {__mode = 'k'})\n"
+         "local f, g = function() end, function() end weak[f] = true weak[g] = true\n"
+         "t_mkdir(P'cbr') Lua_DelFileRecursiveEx(P'none', f) Lua_DelFileRecursiveEx(P'cbr', g) f, g = nil, nil\n"
+         "collectgarbage() collectgarbage() return next(weak) == nil, t_exists(P'cbr')",
+         "true, false"},
+    });
+}
+
+// A link inside a tree is removed as a link; what it points to stays.
+TEST_F(Files, RecursiveDeleteDoesNotFollowDirectoryLinks) {
+    const std::wstring outside = base_ + L"\\outside";
+    ASSERT_TRUE(::CreateDirectoryW(outside.c_str(), nullptr));
+    ASSERT_TRUE(testutil::WriteFileBytes(outside + L"\\keep.txt", "keep"));
+    ASSERT_TRUE(::CreateDirectoryW(Path(L"tree").c_str(), nullptr));
+    if (!::CreateSymbolicLinkW(Path(L"tree\\link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+        GTEST_SKIP() << "no directory links here (error " << ::GetLastError() << ")";
+    EXPECT_EQ(testutil::Describe("Lua_DelFileRecursive(P'tree') return t_exists(P'tree')"), "false");
+    EXPECT_EQ(testutil::ReadFileOr(outside + L"\\keep.txt"), "keep");
+}
+
+// Removing a drive root would empty the drive: refused.
+TEST_F(Files, RecursiveDeleteRefusesADriveRoot) {
+    ASSERT_TRUE(testutil::WriteFileBytes(Path(L"keep.txt"), "keep"));
+    wchar_t drive[] = L"Q:";
+    for (wchar_t d = L'Q'; d <= L'Z'; ++d) {
+        drive[0] = d;
+        if (::GetDriveTypeW((std::wstring(drive) + L"\\").c_str()) == DRIVE_NO_ROOT_DIR) break;
+    }
+    if (!::DefineDosDeviceW(0, drive, dir_.c_str())) GTEST_SKIP() << "no drive substitution here";
+    testutil::SetScriptGlobal("DRIVE", std::wstring(drive) + L"\\");
+    const std::string described = testutil::Describe(
+        "local seen = Lua_PathFileExists(DRIVE .. 'keep.txt')\n"
+        "Lua_DelFileRecursive(DRIVE) Lua_DelFileRecursiveEx(DRIVE) return seen, t_exists(P'keep.txt')");
+    ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive, nullptr);
+    EXPECT_EQ(described, "true, true");
+}
+
+TEST_F(Files, DeleteFileAfterRebootSchedulesTheFile) {
+    const wchar_t kKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+    const wchar_t kValue[] = L"PendingFileRenameOperations";
+    auto pending = [&] {
+        std::wstring data;
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return data;
+        DWORD size = 0;
+        if (::RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size) {
+            data.assign(size / sizeof(wchar_t), L'\0');
+            ::RegQueryValueExW(key, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]), &size);
+        }
+        ::RegCloseKey(key);
+        return data;
+    };
+    const std::wstring before = pending();
+    ASSERT_TRUE(testutil::WriteFileBytes(Path(L"later.txt"), ""));
+    testutil::DebugLines debug;
+    EXPECT_EQ(testutil::Describe("return Lua_DeleteFileAfterReboot('%QVRTEST_DIR%\\\\later.txt')"), "true");
+    const std::wstring after = pending();
+    EXPECT_NE(after.find(Path(L"later.txt")), std::wstring::npos);
+    EXPECT_EQ(debug.Count(L"vq Lua_DeleteFileAfterReboot"), 1);
+    // Put the prefix's list back as it was.
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        if (before.empty())
+            ::RegDeleteValueW(key, kValue);
+        else
+            ::RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(before.data()),
+                             static_cast<DWORD>(before.size() * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    }
+}
+
+TEST_F(Files, UniqueNames) {
+    RunCases({
+        {"t_write(P'sha000001.tmp', '') return Lua_PathYetAnotherMakeUniqueName(P'sha000001.tmp')",
+         R"("$T\\sha000001 (1).tmp")"},
+        {"t_write(P'sha000001 (1).tmp', '') return Lua_PathYetAnotherMakeUniqueName(P'sha000001.tmp')",
+         R"("$T\\sha000001 (2).tmp")"},
+        {"return Lua_PathYetAnotherMakeUniqueName(P'fresh.tmp')", R"("$T\\fresh.tmp")"},
+    });
+}
+
+}  // namespace
