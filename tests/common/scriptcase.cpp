@@ -27,9 +27,7 @@ local function one(v)
   local t = type(v)
   if t == 'string' then return string.format('%q', v) end
   if t == 'number' or t == 'boolean' or t == 'nil' then return tostring(v) end
-  if t == 'lightuserdata' or (t == 'userdata' and getmetatable(v) == nil) then
-    return t == 'lightuserdata' and 'ptr' or 'userdata'
-  end
+  if t == 'userdata' and getmetatable(v) == nil then return 'ptr' end  -- light userdata
   if t == 'userdata' then
     local mt = getmetatable(v)
     if mt == reg.AStringMetaTable then return 'AString(' .. string.format('%q', tostring(v)) .. '/' .. capacity(v) .. ')' end

@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         dir_ = testutil::MakeTempDir(L"question");
         ASSERT_FALSE(dir_.empty());
-        target_ = dir_ + L"\\正在使用.dat";
+        target_ = dir_ + L"\\in use.dat";
         script_ = dir_ + L"\\script.lua";
         lines_ = dir_ + L"\\lines.txt";
         ASSERT_TRUE(testutil::WriteFileBytes(target_, "data"));

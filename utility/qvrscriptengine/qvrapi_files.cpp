@@ -331,11 +331,21 @@ int Lua_PathFileExists(lua_State* L) {
     return 1;
 }
 
+// A name that does not exist yet, made from the argument by the shell's
+// numbering, "name (n).ext". The shell is handed the folder and the file name
+// as its template, the form every shell implementation understands (without a
+// template some take the folder for the file and lose the extension).
 int Lua_PathYetAnotherMakeUniqueName(lua_State* L) {
     wchar_t unique[MAX_PATH + 1] = {};
     {
         const std::wstring path = qvrargs::Text(L, 1);  // not expanded
-        ::PathYetAnotherMakeUniqueName(unique, path.c_str(), nullptr, nullptr);
+        if (!path.empty() && path.size() < MAX_PATH) {
+            wchar_t folder[MAX_PATH] = {};
+            path.copy(folder, path.size());
+            const std::wstring name = ::PathFindFileNameW(path.c_str());
+            ::PathRemoveFileSpecW(folder);
+            if (!::PathYetAnotherMakeUniqueName(unique, folder, nullptr, name.c_str())) unique[0] = L'\0';
+        }
     }
     qvrargs::PushText(L, unique);
     return 1;
