@@ -237,9 +237,9 @@ TEST_F(Files, RecursiveDeleteDoesNotFollowDirectoryLinks) {
     ASSERT_TRUE(testutil::WriteFileBytes(outside + L"\\keep.txt", "keep"));
     ASSERT_TRUE(::CreateDirectoryW(Path(L"tree").c_str(), nullptr));
     // (Some Wine versions answer TRUE without making the link.)
-    if (!::CreateSymbolicLinkW(Path(L"tree\\link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
-        !(::GetFileAttributesW(Path(L"tree\\link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        ::GetFileAttributesW(Path(L"tree\\link\\keep.txt").c_str()) == INVALID_FILE_ATTRIBUTES)
+    const BOOL made = ::CreateSymbolicLinkW(Path(L"tree\\link").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    const DWORD attributes = ::GetFileAttributesW(Path(L"tree\\link").c_str());
+    if (!made || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "no directory links here";
     EXPECT_EQ(testutil::Describe("Lua_DelFileRecursive(P'tree') return t_exists(P'tree')"), "false");
     EXPECT_EQ(testutil::ReadFileOr(outside + L"\\keep.txt"), "keep");
