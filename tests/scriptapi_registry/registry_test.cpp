@@ -125,7 +125,7 @@ protected:
     std::wstring key_;
 };
 
-TEST_F(Registry, AddStoresEachTypeAsSpecified) {
+TEST_F(Registry, AddStoresEachType) {
     wchar_t temp[MAX_PATH] = {};
     ::ExpandEnvironmentStringsW(L"%TEMP%\\x", temp, MAX_PATH);
     testutil::SetScriptGlobal("TEMPX", temp);
