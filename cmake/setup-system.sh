@@ -47,11 +47,21 @@ ensure_i386_exec() {
   log "32-bit programs run through $(qemu-i386-static --version | head -1)"
 }
 
+# Tests pick their locale on purpose; zh_CN.UTF-8 (code page 936 in Wine, UTF-8
+# file names on the Linux side) must exist for the Chinese file-name cases.
+ensure_locale() {
+  locale -a 2>/dev/null | grep -qix 'zh_CN.utf8' && return 0
+  log "generating the zh_CN.UTF-8 locale"
+  dpkg -s locales >/dev/null 2>&1 || apt_install locales
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+}
+
 stamp_dir=/var/cache/qvr-setup
 stamp="$stamp_dir/$(printf '%s\n' "${PKGS_BUILD[@]}" "${PKGS_RUN[@]}" "${PKGS_WINE[@]}" v3 | sha1sum | cut -c1-12)"
 if [ -f "$stamp" ] && command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
   log "system packages already installed"
   ensure_i386_exec
+  ensure_locale
   exit 0
 fi
 
@@ -119,6 +129,7 @@ PIN
 fi
 
 ensure_i386_exec
+ensure_locale
 $SUDO mkdir -p "$stamp_dir"
 $SUDO touch "$stamp"
 log "system packages ready"
