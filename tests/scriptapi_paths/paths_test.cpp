@@ -284,8 +284,9 @@ TEST_F(Paths, UnCompressArgumentRules) {
     }
 
     // Too few or too many arguments: nothing happens and the answer is true.
-    for (const std::string call : {"Lua_UnCompress7z()", "Lua_UnCompress7z('PAYLOAD.7Z')",
-                                   "Lua_UnCompress7z('a', " + Lit(dir_ + L"\\none") + ", true, nil, nil, 6)"}) {
+    const std::string noArgs[] = {"Lua_UnCompress7z()", "Lua_UnCompress7z('PAYLOAD.7Z')",
+                                  "Lua_UnCompress7z('a', " + Lit(dir_ + L"\\none") + ", true, nil, nil, 6)"};
+    for (const std::string& call : noArgs) {
         SCOPED_TRACE(call);
         g_lines.clear();
         Run("qvr_ok = " + call);
