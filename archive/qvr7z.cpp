@@ -78,6 +78,29 @@ bool IsParentLike(const wchar_t* s, size_t n) {
     }
     return dots >= 2;
 }
+
+wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+// A component that names a DOS device in every folder ("NUL", "con.txt",
+// "COM1 .log"): writing it would go to the device, not to a file.
+bool IsDeviceName(const wchar_t* s, size_t n) {
+    size_t base = 0;
+    while (base < n && s[base] != L'.') ++base;
+    while (base > 0 && s[base - 1] == L' ') --base;
+    auto is = [&](const wchar_t* dev) {
+        size_t i = 0;
+        for (; dev[i]; ++i)
+            if (i >= base || Upper(s[i]) != dev[i]) return false;
+        return i == base;
+    };
+    if (is(L"CON") || is(L"PRN") || is(L"AUX") || is(L"NUL") || is(L"CONIN$") || is(L"CONOUT$")) return true;
+    if (base == 4) {
+        const wchar_t a = Upper(s[0]), b = Upper(s[1]), c = Upper(s[2]), d = s[3];
+        if (((a == L'C' && b == L'O' && c == L'M') || (a == L'L' && b == L'P' && c == L'T')) && d >= L'0' && d <= L'9')
+            return true;
+    }
+    return false;
+}
 }  // namespace
 
 bool Is7zEntryNameSafe(const wchar_t* name, size_t length) {
@@ -87,7 +110,7 @@ bool Is7zEntryNameSafe(const wchar_t* name, size_t length) {
     for (size_t i = 0; i <= length; ++i) {
         if (i < length && name[i] == L':') return false;  // "C:x", "C:\x", "file:stream"
         if (i == length || IsSeparator(name[i])) {
-            if (IsParentLike(name + start, i - start)) return false;
+            if (IsParentLike(name + start, i - start) || IsDeviceName(name + start, i - start)) return false;
             start = i + 1;
         }
     }

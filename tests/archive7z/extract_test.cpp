@@ -259,7 +259,7 @@ TEST_F(Extract, NamesLeavingTheTargetRefuseTheWholeArchive) {
     // after 7zz wrote it.
     for (const wchar_t* name : {L"unsafe_dotdot.7z", L"unsafe_dotdot_bs.7z", L"unsafe_middle.7z", L"unsafe_rooted.7z",
                                 L"unsafe_rooted_bs.7z", L"unsafe_drive.7z", L"unsafe_drive_rel.7z",
-                                L"unsafe_dots.7z"}) {
+                                L"unsafe_dots.7z", L"unsafe_device.7z"}) {
         SCOPED_TRACE(testutil::WideToUtf8(name));
         int calls = 0;
         EXPECT_EQ(Run(Archive(name), [&](const wchar_t*) { ++calls; }), kArchiveError);
@@ -285,6 +285,11 @@ TEST(EntryNames, SafetyTable) {
         {L"/x", false},           {L"\\x", false},            {L"\\\\srv\\s\\x", false}, {L"C:x", false},
         {L"C:/x", false},         {L"c:\\x", false},          {L"a/b:c", false},      {L"... /x", false},
         {L".. /x", false},        {L"a/. ./x", false},        {L"./../x", false},
+        // DOS devices in every folder, with any extension.
+        {L"NUL", false},          {L"nul.txt", false},        {L"a/CON", false},      {L"Com1.log", false},
+        {L"LPT9", false},         {L"aux .x", false},         {L"CONOUT$", false},    {L"prn/x.txt", false},
+        {L"CONSOLE.txt", true},   {L"null", true},            {L"COM10", true},       {L"xNUL", true},
+        {L"COM", true},           {L"a.NUL", true},           {L"LPTX", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Is7zEntryNameSafe(c.name, wcslen(c.name)), c.safe) << testutil::WideToUtf8(c.name);

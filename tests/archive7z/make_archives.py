@@ -171,6 +171,7 @@ def make_unsafe(out, work):
         "unsafe_drive.7z": "C:/_",          # "C:/_evil.txt"
         "unsafe_drive_rel.7z": "C:__",      # "C:__evil.txt"
         "unsafe_dots.7z": ".. /",           # ".. /evil.txt"
+        "unsafe_device.7z": "NUL.",         # "NUL.evil.txt", the NUL device
     }
     for name, repl in cases.items():
         with open(os.path.join(out, name), "wb") as f:
