@@ -73,6 +73,7 @@ inline void DeleteObjectFn(HGDIOBJ h) { ::DeleteObject(h); }
 inline void DeleteDCFn(HDC h) { ::DeleteDC(h); }
 inline void DestroyIconFn(HICON h) { ::DestroyIcon(h); }
 inline void DestroyWindowFn(HWND h) { ::DestroyWindow(h); }
+inline void DestroyMenuFn(HMENU h) { ::DestroyMenu(h); }
 inline void LocalFreeFn(HLOCAL h) { ::LocalFree(h); }
 inline void CoTaskMemFreeFn(void* p) { ::CoTaskMemFree(p); }
 inline void UnmapViewFn(void* p) { ::UnmapViewOfFile(p); }
@@ -95,6 +96,7 @@ using unique_hrgn = unique_any<HRGN, &detail::DeleteObjectFn>;
 using unique_hdc = unique_any<HDC, &detail::DeleteDCFn>;
 using unique_hicon = unique_any<HICON, &detail::DestroyIconFn>;
 using unique_hwnd = unique_any<HWND, &detail::DestroyWindowFn>;
+using unique_hmenu = unique_any<HMENU, &detail::DestroyMenuFn>;
 using unique_hlocal = unique_any<HLOCAL, &detail::LocalFreeFn>;
 using unique_cotaskmem = unique_any<void*, &detail::CoTaskMemFreeFn>;
 using unique_mapview = unique_any<void*, &detail::UnmapViewFn>;

@@ -44,6 +44,34 @@ bool IsPinVerb(const std::wstring& verb, bool unpinOnly) {
     return false;
 }
 
+// True when the shell's context menu of `file` offers `verb`. The pin verbs
+// come from context-menu handlers on the systems that have them; asking
+// ShellExecute for a verb nobody offers may instead run the file's default
+// action on some shells.
+bool ShellOffersVerb(const std::wstring& file, const std::wstring& verb) {
+    nq::scoped_coinit com;
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    if (FAILED(::SHParseDisplayName(file.c_str(), nullptr, &pidl, 0, nullptr))) return false;
+    nq::unique_cotaskmem pidlGuard(pidl);
+    nq::com_ptr<IShellFolder> parent;
+    PCUITEMID_CHILD child = nullptr;
+    if (FAILED(::SHBindToParent(pidl, IID_IShellFolder, parent.put_void(), &child))) return false;
+    nq::com_ptr<IContextMenu> menu;
+    if (FAILED(parent->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, menu.put_void()))) return false;
+    nq::unique_hmenu popup(::CreatePopupMenu());
+    constexpr UINT kFirst = 1, kLast = 0x7FFF;
+    if (!popup || FAILED(menu->QueryContextMenu(popup.get(), 0, kFirst, kLast, CMF_NORMAL))) return false;
+    for (int i = 0, n = ::GetMenuItemCount(popup.get()); i < n; ++i) {
+        const UINT id = ::GetMenuItemID(popup.get(), i);
+        if (id == static_cast<UINT>(-1) || id < kFirst || id > kLast) continue;
+        wchar_t name[128] = {};
+        if (SUCCEEDED(menu->GetCommandString(id - kFirst, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(name), 128)) &&
+            ::lstrcmpiW(name, verb.c_str()) == 0)
+            return true;
+    }
+    return false;
+}
+
 struct ShortcutRequest {
     std::wstring target;    // as given (an Internet shortcut keeps it unexpanded)
     std::wstring linkPath;  // expanded
@@ -154,10 +182,16 @@ bool Exec(ExecRequest r) {
     const wchar_t* params = r.parameters.empty() ? nullptr : r.parameters.c_str();
     const wchar_t* dir = directory.empty() ? nullptr : directory.c_str();
     if (!r.wait) {
+        // The pin verbs exist only on some systems: where the shell does not
+        // offer them nothing is done, and asking is all the script can do.
+        if (IsPinVerb(r.verb, false)) {
+            if (ShellOffersVerb(r.file, r.verb))
+                ::ShellExecuteW(nullptr, r.verb.c_str(), r.file.c_str(), params, dir, SW_SHOWNORMAL);
+            return true;
+        }
         const auto rc = reinterpret_cast<INT_PTR>(::ShellExecuteW(
             nullptr, r.verb.empty() ? nullptr : r.verb.c_str(), r.file.c_str(), params, dir, SW_SHOWNORMAL));
-        // The pin verbs exist only on some systems: asking is all we can do.
-        return IsPinVerb(r.verb, false) || rc > 32;
+        return rc > 32;
     }
 
     // Waiting: the default verb, hidden, until the program has ended.
