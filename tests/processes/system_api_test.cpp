@@ -189,7 +189,7 @@ TEST_F(ProcessApi, SystemFacts) {
     std::vector<std::wstring> fixed;
     for (wchar_t d = L'A'; d <= L'Z'; ++d) {
         const std::wstring root = std::wstring(1, d) + L":";
-        if ((::GetLogicalDrives() & (1u << (d - L'A'))) && ::GetDriveTypeW(root.c_str()) == DRIVE_FIXED)
+        if ((::GetLogicalDrives() & (1u << (d - L'A'))) && ::GetDriveTypeW((root + L"\\").c_str()) == DRIVE_FIXED)
             fixed.push_back(root);
     }
     std::wstring expected = programFiles;

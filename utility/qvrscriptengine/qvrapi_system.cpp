@@ -152,9 +152,10 @@ std::wstring DriverInstallPath() {
     const DWORD drives = ::GetLogicalDrives();
     for (int bit = 0; bit <= 30; ++bit) {
         if (!(drives & (1u << bit))) continue;
-        wchar_t root[8] = {};
-        swprintf(root, 8, L"%c%s", static_cast<wchar_t>(L'A' + bit), L":");
-        if (::GetDriveTypeW(root) == DRIVE_FIXED) fixed.push_back(root);
+        const std::wstring root = {static_cast<wchar_t>(L'A' + bit), L':'};
+        // The type is asked of the root folder ("C:\\"): a bare "C:" may name
+        // the current folder of that drive.
+        if (::GetDriveTypeW((root + L"\\").c_str()) == DRIVE_FIXED) fixed.push_back(root);
     }
     wchar_t expanded[MAX_PATH] = {};
     if (!::ExpandEnvironmentStringsW(L"%ProgramFiles%\\", expanded, MAX_PATH)) wcscpy(expanded, L"%ProgramFiles%\\");
