@@ -143,7 +143,8 @@ TEST(Markup, AcceptedOddities) {
         {L"<a></a >", L"a"},
         {L"<a><!-- unterminated", nullptr},   // handled below: an error
         {L"<?pi x?><a/>", L"a"},
-        {L"<!DOCTYPE a><a/>", L"a"},
+        {L"<!DOCTYPE a><a/>", L"a"},           // declarations end at '>'
+        {L"<!-- a > b --><a/>", L"a"},         // comments at "->"
         {L"<\u7a97\u53e3 \u5c5e\u6027=\"\u503c\"/>", L"\u7a97\u53e3"},
     };
     for (const Case& c : cases) {

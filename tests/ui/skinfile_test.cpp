@@ -117,7 +117,7 @@ TEST_F(SkinFileTest, ImagesAndFontsFallBackToTheNameOnDisk) {
         const bool ok = CSkinPackage::ReadSkinFile(c.name, c.use, bytes, &error);
         EXPECT_EQ(ok, c.content != nullptr);
         if (ok) { EXPECT_EQ(AsString(bytes), c.content); }
-        if (!ok) EXPECT_EQ(error, c.error);
+        if (!ok) { EXPECT_EQ(error, c.error); }
     }
     // Absolute names work for the fallback too.
     SkinFileBytes bytes;

@@ -29,7 +29,7 @@ TEST(ValueSyntax, IntegerLists) {
         int v[4];
     } cases[] = {
         {L"0,0,50,0", {0, 0, 50, 0}},
-        {L"0, 180", {0, 0, 0, 0}},  // as two numbers: the space ends an empty number
+        {L"0, 180", {0, 0, 180, 0}},  // the space ends an empty number: an extra 0
         {L"8,8,108,48", {8, 8, 108, 48}},
         {L"-24,0,-4,20", {-24, 0, -4, 20}},
         {L"1,2", {1, 2, 0, 0}},

@@ -200,10 +200,15 @@ bool CMarkup::Parse() {
         atTag = false;
         wchar_t* const tag = p;
 
-        // 3. Declarations, comments and processing instructions are skipped.
+        // 3. Comments end at "->", processing instructions at "?>", other
+        //    declarations (<!DOCTYPE ...>) at '>'; all are skipped.
         if (tag[1] == L'!' || tag[1] == L'?') {
-            const wchar_t* end = std::wcsstr(tag + 2, tag[1] == L'!' ? L"->" : L"?>");
-            p = end ? const_cast<wchar_t*>(end) + 2 : base + textLength_;
+            const bool comment = tag[1] == L'!' && tag[2] == L'-' && tag[3] == L'-';
+            const wchar_t* end = tag[1] == L'?' ? std::wcsstr(tag + 2, L"?>")
+                                 : comment      ? std::wcsstr(tag + 2, L"->")
+                                                : std::wcschr(tag + 2, L'>');
+            const size_t endLength = (tag[1] == L'?' || comment) ? 2 : 1;
+            p = end ? const_cast<wchar_t*>(end) + endLength : base + textLength_;
             continue;
         }
 

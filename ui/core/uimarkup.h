@@ -6,8 +6,8 @@
 // error, which is kept as a message and the text where it happened.
 //
 // Accepted syntax: elements with double-quoted attributes, element text,
-// comments and other "<!" declarations (skipped up to "->"), processing
-// instructions (skipped up to "?>"), and the entities amp, lt, gt, quot, apos.
+// comments (skipped up to "->"), other "<!" declarations (up to '>'),
+// processing instructions (up to "?>"), and the entities amp, lt, gt, quot, apos.
 // Unless whitespace is preserved, a space in a value or text swallows the
 // control and space characters that follow it.
 #pragma once

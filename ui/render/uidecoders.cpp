@@ -50,6 +50,9 @@ bool DecodeRaster(const BYTE* data, size_t size, DecodedPixels& out) {
     out = DecodedPixels{};
     if (!data || size == 0 || size > 0x7fffffff) return false;
     int w = 0, h = 0, channels = 0;
+    // Refuse oversized images before anything is allocated for them.
+    if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &channels)) return false;
+    if (w <= 0 || h <= 0 || static_cast<size_t>(w) * static_cast<size_t>(h) > kMaxImagePixels) return false;
     std::unique_ptr<stbi_uc, StbDeleter> pixels(
         stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &channels, 4));
     if (!pixels || w <= 0 || h <= 0) return false;

@@ -11,8 +11,8 @@ namespace SkinUI {
 
 // Largest width or height of a decoded or rendered image.
 constexpr int kMaxImageSide = 16384;
-// Largest pixel count (width * height) of one image: 64 Mpixel.
-constexpr size_t kMaxImagePixels = 64u * 1024u * 1024u;
+// Largest pixel count (width * height) of one image: 16 Mpixel (64 MiB of RGBA).
+constexpr size_t kMaxImagePixels = 16u * 1024u * 1024u;
 // Largest SVG document read from disk by name.
 constexpr size_t kMaxSvgFileSize = 16u * 1024u * 1024u;
 
