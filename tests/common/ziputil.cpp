@@ -189,6 +189,71 @@ std::string EncodePng(int width, int height, const std::vector<uint8_t>& rgba) {
     return png;
 }
 
+std::string EncodeFlatGrayJpeg(const std::vector<uint8_t>& blockValues) {
+    // The standard DC luminance table; the AC table holds only end-of-block ("0").
+    const uint8_t dcCounts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+    const uint8_t acCounts[16] = {1};
+    uint32_t dcCode[12];
+    int dcLength[12];
+    for (int length = 1, code = 0, symbol = 0; length <= 16; ++length, code <<= 1)
+        for (int k = 0; k < dcCounts[length - 1]; ++k, ++code, ++symbol) {
+            dcCode[symbol] = static_cast<uint32_t>(code);
+            dcLength[symbol] = length;
+        }
+    std::vector<int> bits;
+    auto put = [&](uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) bits.push_back((v >> i) & 1);
+    };
+    int previous = 0;
+    for (uint8_t value : blockValues) {
+        const int dc = 8 * (value - 128);  // the DC coefficient of a flat block, quantiser 1
+        const int diff = dc - previous;
+        previous = dc;
+        int category = 0;
+        for (int a = diff < 0 ? -diff : diff; a; a >>= 1) ++category;
+        put(dcCode[category], dcLength[category]);
+        if (category) put(static_cast<uint32_t>(diff > 0 ? diff : diff + (1 << category) - 1), category);
+        put(0, 1);  // end of block
+    }
+    while (bits.size() % 8) bits.push_back(1);
+    std::string scan;
+    for (size_t i = 0; i < bits.size(); i += 8) {
+        int b = 0;
+        for (int k = 0; k < 8; ++k) b = (b << 1) | bits[i + k];
+        scan += static_cast<char>(b);
+        if (b == 0xff) scan += '\0';
+    }
+    auto segment = [](uint8_t marker, const std::string& payload) {
+        std::string s("\xff", 1);
+        s += static_cast<char>(marker);
+        const size_t n = payload.size() + 2;
+        s += static_cast<char>(n >> 8);
+        s += static_cast<char>(n & 0xff);
+        return s + payload;
+    };
+    const int width = static_cast<int>(blockValues.size()) * 8;
+    std::string jpeg("\xff\xd8", 2);
+    jpeg += segment(0xdb, std::string(1, '\0') + std::string(64, '\1'));
+    std::string sof = "\x08";
+    sof += std::string("\x00\x08", 2);
+    sof += static_cast<char>(width >> 8);
+    sof += static_cast<char>(width & 0xff);
+    sof += std::string("\x01\x01\x11\x00", 4);
+    jpeg += segment(0xc0, sof);
+    std::string dht(1, '\0');
+    dht.append(reinterpret_cast<const char*>(dcCounts), 16);
+    for (char v = 0; v < 12; ++v) dht += v;
+    jpeg += segment(0xc4, dht);
+    std::string aht(1, '\x10');
+    aht.append(reinterpret_cast<const char*>(acCounts), 16);
+    aht += '\0';
+    jpeg += segment(0xc4, aht);
+    jpeg += segment(0xda, std::string("\x01\x01\x00\x00\x3f\x00", 6));
+    jpeg += scan;
+    jpeg += std::string("\xff\xd9", 2);
+    return jpeg;
+}
+
 std::string EncodeBmp24(int width, int height, const std::vector<uint8_t>& rgb) {
     const int stride = (width * 3 + 3) & ~3;
     std::string bmp = "BM";

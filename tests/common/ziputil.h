@@ -40,6 +40,9 @@ std::string ExtendedTime(uint8_t flags, const std::vector<uint32_t>& times);
 
 // PNG (colour type 6, 8 bits) of straight-alpha RGBA pixels.
 std::string EncodePng(int width, int height, const std::vector<uint8_t>& rgba);
+// Baseline grey JPEG, 8 pixels high, of flat 8 x 8 blocks side by side (one
+// value per block; DC coefficients only).
+std::string EncodeFlatGrayJpeg(const std::vector<uint8_t>& blockValues);
 // 24-bit BMP of RGB pixels.
 std::string EncodeBmp24(int width, int height, const std::vector<uint8_t>& rgb);
 

@@ -125,6 +125,7 @@ std::vector<std::string> ImageSeeds() {
     for (int i = 0; i < 8 * 8; ++i) rgba.insert(rgba.end(), {static_cast<uint8_t>(i * 4), 100, 200, static_cast<uint8_t>(i * 3)});
     seeds.push_back(ziputil::EncodePng(8, 8, rgba));
     seeds.push_back(ziputil::EncodePng(1, 1, {1, 2, 3, 4}));
+    seeds.push_back(ziputil::EncodeFlatGrayJpeg({0, 50, 128, 200, 255}));
     std::vector<uint8_t> rgb(5 * 3 * 3, 77);
     seeds.push_back(ziputil::EncodeBmp24(5, 3, rgb));
     seeds.push_back(std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff,\x00\x00\x00\x00\x01\x00\x01"

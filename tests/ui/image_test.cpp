@@ -44,6 +44,7 @@ const std::string& SkinPackage() {
             {"Image/opaque.png", Png(1, 1, {9, 8, 7, 255})},
             {"Image/pixel.gif", OnePixelGif()},
             {"Image/pixel.bmp", ziputil::EncodeBmp24(2, 1, {1, 2, 3, 250, 251, 252})},
+            {"Image/grey.jpg", ziputil::EncodeFlatGrayJpeg({50, 200})},
             {"Image/broken.png", "\x89PNG not really"},
         });
     }();
@@ -214,6 +215,18 @@ TEST_F(ImageTest, DecodingIntoPremultipliedDibs) {
     ASSERT_TRUE(bmp);
     EXPECT_EQ(Pixel(*bmp, 0, 0), 0xFF010203u);
     EXPECT_EQ(Pixel(*bmp, 1, 0), 0xFFFAFBFCu);
+
+    auto jpg = LoadSkinImage(L"Image/grey.jpg", L"", 0, nullptr);
+    ASSERT_TRUE(jpg);
+    EXPECT_EQ(jpg->width, 16);
+    EXPECT_EQ(jpg->height, 8);
+    EXPECT_FALSE(jpg->alpha);
+    for (auto [x, grey] : {std::pair{0, 50}, {7, 50}, {8, 200}, {15, 200}}) {
+        const DWORD p = Pixel(*jpg, x, 4);
+        EXPECT_EQ(p >> 24, 0xFFu);
+        EXPECT_NEAR(static_cast<int>(p & 0xff), grey, 1) << x;
+        EXPECT_EQ(p & 0xff, (p >> 8) & 0xff);
+    }
 
     EXPECT_FALSE(LoadSkinImage(L"Image/broken.png", L"", 0, nullptr));
     EXPECT_FALSE(LoadSkinImage(L"Image/absent.png", L"", 0, nullptr));
