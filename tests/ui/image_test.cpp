@@ -232,6 +232,15 @@ TEST_F(ImageTest, DecodingIntoPremultipliedDibs) {
     EXPECT_FALSE(LoadSkinImage(L"Image/absent.png", L"", 0, nullptr));
     EXPECT_FALSE(LoadSkinImage(L"Image/logo.png", L"PNG", 0, nullptr));  // a resource id must start with a digit
     EXPECT_FALSE(LoadSkinImage(L"4711", L"PNG", 0, nullptr));             // no such resource
+
+    // A module resource by decimal id and type.
+    auto res = LoadSkinImage(L"301", L"PNG", 0, ::GetModuleHandleW(nullptr));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->width, 2);
+    EXPECT_EQ(Pixel(*res, 0, 0), 0xFF0A141Eu);
+    EXPECT_EQ(Pixel(*res, 1, 0), 0x80643219u);
+    EXPECT_EQ(res->resType, L"PNG");
+    EXPECT_FALSE(LoadSkinImage(L"301", L"GIF", 0, ::GetModuleHandleW(nullptr)));
 }
 
 TEST_F(ImageTest, SvgRenderedAtTheScaleOfItsName) {

@@ -273,9 +273,9 @@ bool RenderEngine::IsSoftwareBlending() { return g_softwareBlending.load() || !M
 // ---------------------------------------------------------------------------
 // Images
 
-std::unique_ptr<ImageInfo> RenderEngine::LoadImage(const std::wstring& name, const std::wstring& resType, DWORD mask,
-                                                   HINSTANCE instance) {
-    return LoadSkinImage(name, resType, mask, instance);
+std::unique_ptr<ImageInfo> RenderEngine::LoadSkinImage(const std::wstring& name, const std::wstring& resType,
+                                                       DWORD mask, HINSTANCE instance) {
+    return SkinUI::LoadSkinImage(name, resType, mask, instance);
 }
 
 RECT RenderEngine::ImageDestination(const RECT& rcItem, const RECT& dest) {

@@ -129,9 +129,9 @@ constexpr UINT DT_MIDDLE_ELLIPSIS_UI = 0x80000000u;
 
 class RenderEngine {
 public:
-    // Image loading (see LoadSkinImage in uiimage.h).
-    static std::unique_ptr<ImageInfo> LoadImage(const std::wstring& name, const std::wstring& resType, DWORD mask,
-                                                HINSTANCE instance);
+    // Image loading (the free function of the same name in uiimage.h).
+    static std::unique_ptr<ImageInfo> LoadSkinImage(const std::wstring& name, const std::wstring& resType, DWORD mask,
+                                                    HINSTANCE instance);
 
     // Draws an image attribute inside the control rectangle `rcItem`.
     static bool DrawImageString(HDC hDC, IRenderHost* host, const RECT& rcItem, const RECT& rcPaint,
