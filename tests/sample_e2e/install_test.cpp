@@ -365,7 +365,9 @@ TEST_F(ContosoInstall, SwitchesAndFileNameMarkers) {
         EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kProductKey, L"UnionId").Dword(), c.unionId);
         EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, 0, kProductKey, L"UnionId").Dword(), c.unionId);
         if (!c.dir) { EXPECT_FALSE(testutil::FileExists(kOtherDrive)); }
-        if (c.dir) EXPECT_FALSE(testutil::FileExists(DefaultInstallDir())) << "the given folder is used as it is";
+        if (c.dir) {
+            EXPECT_FALSE(testutil::FileExists(DefaultInstallDir())) << "the given folder is used as it is";
+        }
 
         const auto reports = NewRequests("/stat/install");
         ASSERT_EQ(reports.size(), 1u);
