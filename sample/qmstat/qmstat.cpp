@@ -306,7 +306,9 @@ QMSTAT_API int __stdcall stat_http_post(const char* url, const char* body, int l
     return ok;
 }
 
-// Waits up to `timeoutMs` for posts still running, then ends the session.
+// Waits up to `timeoutMs` for posts still running, then ends the session:
+// qmnet.dll is released (when no post runs any more), so that the DLLs can be
+// deleted once the caller unloads this one. stat_init starts a new session.
 QMSTAT_API void __stdcall stat_close(int timeoutMs) {
     std::vector<nq::unique_handle> pending;
     {
@@ -315,10 +317,22 @@ QMSTAT_API void __stdcall stat_close(int timeoutMs) {
         Journal("stat_close(" + Num(timeoutMs) + ")");
     }
     const DWORD start = ::GetTickCount();
+    bool allDone = true;
     for (auto& thread : pending) {
         const DWORD spent = ::GetTickCount() - start;
         const DWORD left = timeoutMs > 0 && spent < static_cast<DWORD>(timeoutMs) ? timeoutMs - spent : 0;
-        ::WaitForSingleObject(thread.get(), left);
+        if (::WaitForSingleObject(thread.get(), left) != WAIT_OBJECT_0) allDone = false;
+    }
+    std::lock_guard<std::mutex> hold(g.lock);
+    if (!allDone) {
+        // Posts still running keep their thread handles and qmnet.dll.
+        for (auto& thread : pending) g.pending.push_back(std::move(thread));
+        return;
+    }
+    if (g.pending.empty() && g.net) {
+        g.post = nullptr;
+        ::FreeLibrary(g.net);
+        g.net = nullptr;
     }
 }
 

@@ -120,6 +120,13 @@ TEST_F(StatisticsDll, JournalsEveryCallAndPostsTheReport) {
     for (const char* field : {"\"event\":\"cover_install\"", "\"install_type\":3", "\"appid\":44", "\"unionid\":4464",
                               "\"level\":2", "\"version\":\"1.0.3.0\"", "\"server\":\"127.0.0.1:8100\""})
         EXPECT_NE(got[0].body.find(field), std::string::npos) << field << " in " << got[0].body;
+
+    // After stat_close and the unload both DLLs can be deleted (the
+    // uninstaller deletes its copies this way).
+    ::FreeLibrary(dll_);
+    dll_ = nullptr;
+    EXPECT_TRUE(::DeleteFileW((dir_ + L"\\qmnet.dll").c_str()));
+    EXPECT_TRUE(::DeleteFileW((dir_ + L"\\qmstat.dll").c_str()));
 }
 
 TEST_F(StatisticsDll, PostsAGivenBodyUnchangedAlsoWithoutWaiting) {
@@ -151,6 +158,7 @@ TEST_F(StatisticsDll, AServerThatDoesNotAnswerGivesZero) {
     Load();
     ASSERT_TRUE(Get<InitFn>("stat_init")());
     EXPECT_EQ(Get<PostFn>("stat_http_post")("http://127.0.0.1:1/stat/closed", nullptr, 0, TRUE), 0);
+    Get<IntFn>("stat_close")(0);
 }
 
 // ------------------------------------------------------------ support DLL

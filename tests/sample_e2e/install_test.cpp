@@ -27,6 +27,13 @@ const wchar_t kOtherDrive[] = L"D:\\Tools\\App";
 
 std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 std::string U8(const std::wstring& s) { return testutil::WideToUtf8(s); }
+// Log lines are written in the ANSI code page.
+std::string Ansi(const std::wstring& s) {
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
 
 std::wstring Today(const wchar_t* format) {
     SYSTEMTIME t;
@@ -290,9 +297,9 @@ TEST_F(ContosoInstall, SilentInstallBySwitchPlacesEverything) {
 
     // The log: the script's steps and the firewall commands.
     const auto log = Log();
-    const std::string program = U8(exe);
+    const std::string program = Ansi(exe);
     for (const std::string& line :
-         {std::string("log:script_version:1.0.11.18"), std::string("log:InstallPath:") + U8(dir),
+         {std::string("log:script_version:1.0.11.18"), std::string("log:InstallPath:") + Ansi(dir),
           std::string("log:ImportCert OK"), std::string("log:QVRSE_OnInstall_8"), std::string("log:add_firewall_rule"),
           std::string("log:netsh advfirewall firewall delete rule name=\"ContosoTranslator\""),
           "log:netsh advfirewall firewall add rule name=\"ContosoTranslator\" dir=in program=\"" + program +
@@ -302,7 +309,7 @@ TEST_F(ContosoInstall, SilentInstallBySwitchPlacesEverything) {
           std::string("log:add_firewall_rule end"), std::string("log:start install report info"),
           std::string("log:http://127.0.0.1:8100/stat/install")})
         EXPECT_TRUE(Contains(log, line)) << line;
-    EXPECT_FALSE(Contains(log, "创建文件出错")) << "nothing stood in the way of the payload";
+    EXPECT_FALSE(Contains(log, Ansi(L"创建文件出错"))) << "nothing stood in the way of the payload";
     EXPECT_FALSE(Contains(log, "cover install!!!"));
 }
 
@@ -326,7 +333,8 @@ TEST_F(ContosoInstall, SwitchesAndFileNameMarkers) {
         {"/sUpdate", kSetup, nullptr, L"/sUpdate", true, nullptr, Start::Tray, 31007, true, true},
         {"/ForceUpdate", kSetup, nullptr, L"/InstallSlience true /ForceUpdate", true, nullptr, Start::Plain, 31007,
          true, true},
-        {"-uid=", kSetup, nullptr, L"/InstallSlience true -uid=31055", true, nullptr, Start::No, 31055, true, true},
+        // The installer's own switches run to the next '/': -uid= goes first.
+        {"-uid=", kSetup, nullptr, L"-uid=31055 /InstallSlience true", true, nullptr, Start::No, 31055, true, true},
         {"/path:", kSetup, nullptr, L"/InstallSlience true /path:D:\\Tools\\App", true, kOtherDrive, Start::No, 31007,
          true, true},
         {"@dto@smc", kSetup, L"ContosoTranslatorSetup@stt@dto@smc.exe", L"", true, nullptr, Start::No, 31007, true,
@@ -401,7 +409,7 @@ TEST_F(ContosoInstall, SwitchesAndFileNameMarkers) {
 TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) {
     const std::wstring setup = Installer(kSetup);
     const std::wstring dir = DefaultInstallDir();
-    ASSERT_EQ(RunInstaller(setup, L"/InstallSlience true -uid=31055"), 0u);
+    ASSERT_EQ(RunInstaller(setup, L"-uid=31055 /InstallSlience true"), 0u);
     ASSERT_EQ(ReadValue(HKEY_CURRENT_USER, 0, kProductKey, L"MerchantID").Text(), L"20240317");
     DeleteValue(HKEY_CURRENT_USER, 0, kProductKey, L"MerchantID");
 
@@ -417,7 +425,7 @@ TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) 
     Lock(dir + L"\\qmnet.dll");
     MarkRequestsSeen();
 
-    ASSERT_EQ(RunInstaller(setup, L"/InstallSlience true -uid=31066"), 0u);
+    ASSERT_EQ(RunInstaller(setup, L"-uid=31066 /InstallSlience true"), 0u);
 
     // The programs were ended before their files were replaced.
     EXPECT_FALSE(main.Running());
@@ -425,9 +433,9 @@ TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) 
     EXPECT_FALSE(updater.Running());
     EXPECT_EQ(updater.ExitCode(), 10000u) << "ended by the install manager's Tools clean-up";
     const auto log = Log();
-    for (const char* name : {"ContosoTranslator.exe  创建文件出错", "ContosoHelper.exe  创建文件出错",
-                             "ContosoUpdater.exe  创建文件出错"})
-        EXPECT_FALSE(Contains(log, name)) << name;
+    for (const wchar_t* name : {L"ContosoTranslator.exe  创建文件出错", L"ContosoHelper.exe  创建文件出错",
+                                L"ContosoUpdater.exe  创建文件出错"})
+        EXPECT_FALSE(Contains(log, Ansi(name))) << U8(name);
 
     // An existing installation keeps its channel ids and merchant id.
     EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, 0, kProductKey, L"MerchantID").found);
@@ -445,7 +453,7 @@ TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) 
 
     // The locked file was moved to the temporary folder, is deleted at the
     // next restart, and the new one is in place.
-    EXPECT_TRUE(Contains(log, U8(dir) + "\\qmnet.dll  创建文件出错:32"));
+    EXPECT_TRUE(Contains(log, Ansi(dir + L"\\qmnet.dll  创建文件出错:32")));
     const auto moved = FilesMatching(tmp_ + L"\\JsZ*");
     ASSERT_EQ(moved.size(), 1u) << "the moved file, and no leftover placeholder";
     EXPECT_TRUE(PendingDeleteOf(moved[0])) << U8(moved[0]);
@@ -458,9 +466,9 @@ TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) 
 }
 
 TEST_F(ContosoInstall, CoverUnionIdSettingOverwritesTheIds) {
-    ASSERT_EQ(RunInstaller(Installer(kSetup), L"/InstallSlience true -uid=31055"), 0u);
+    ASSERT_EQ(RunInstaller(Installer(kSetup), L"-uid=31055 /InstallSlience true"), 0u);
     MarkRequestsSeen();
-    ASSERT_EQ(RunInstaller(Installer(kSetupCover), L"/InstallSlience true -uid=31066"), 0u);
+    ASSERT_EQ(RunInstaller(Installer(kSetupCover), L"-uid=31066 /InstallSlience true"), 0u);
     EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kProductKey, L"UnionId").Dword(), 31066u);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, 0, kProductKey, L"UnionId").Dword(), 31066u);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, 0, kProductKey, L"OEMUnionId").Dword(), 13000u);
