@@ -30,6 +30,7 @@ def escape(text):
 class Recorder(BaseHTTPRequestHandler):
     out_path = None
     lock = threading.Lock()
+    received = []
 
     def log_message(self, *args):
         pass
@@ -45,6 +46,7 @@ class Recorder(BaseHTTPRequestHandler):
             valid = "invalid"
         with Recorder.lock, open(Recorder.out_path, "a", encoding="utf-8", newline="\n") as f:
             f.write("%s\t%s\t%s\n" % (self.path, valid, escape(body)))
+            Recorder.received.append((self.path, valid, body))
         reply = b'{"code":0}'
         self.send_response(200)
         self.send_header("Content-Type", "application/json")
@@ -113,11 +115,10 @@ def main():
     finally:
         server.shutdown()
         server.server_close()
-    with open(Recorder.out_path, encoding="utf-8") as f:
-        received = f.read()
-    if received:
+    if Recorder.received:
         print("--- requests received by 127.0.0.1:%d" % a.port)
-        print(received, end="")
+        for path, valid, body in Recorder.received:
+            print("POST %s (%s JSON)\n  %s" % (path, valid, body))
     os.remove(Recorder.out_path)
     os.rmdir(work)
     return rc
