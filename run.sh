@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian machine:
-#   ./run.sh main    set up, build, and run the main job (a silent install under Wine)
+#   ./run.sh main    set up, build, and run the main job (the sample product's silent
+#                    install and uninstall under Wine)
 #   ./run.sh test    set up, build, and run every test (CTest, under Wine and Xvfb)
 #   ./run.sh build   set up and build only
 # BUILD_DIR (default: build) selects the build tree; CTEST_ARGS is passed to ctest.
@@ -54,8 +55,8 @@ case "$mode" in
   build) ;;
   main)
     start_display
-    step "main job"
-    "$root/cmake/main-job.sh" "$BUILD_DIR"
+    step "main job: the sample product installed silently and uninstalled"
+    "$root/sample/main-job.sh" "$BUILD_DIR"
     ;;
   test)
     start_display
