@@ -208,7 +208,7 @@ TEST(Markup, Encodings) {
         {"UTF-16 big-endian", Utf16(text, true, true), SkinUI::XMLFILE_ENCODING_UNICODE, true},
         {"UTF-16 without byte-order mark", Utf16(text, false, false), SkinUI::XMLFILE_ENCODING_UNICODE, false},
         {"ANSI (code page 936)", std::string("<Window t=\"\xbf\xec\xcb\xd9\xb0\xb2\xd7\xb0 \xa8\xa6\"/>"),
-         SkinUI::XMLFILE_ENCODING_ASNI, true},
+         SkinUI::XMLFILE_ENCODING_ANSI, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

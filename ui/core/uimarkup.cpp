@@ -75,7 +75,7 @@ bool CMarkup::LoadFromMemory(const BYTE* data, size_t length, int encoding) {
             length -= 3;
         }
         ok = Decode(CP_UTF8, data, length, text_, textLength_);
-    } else if (encoding == XMLFILE_ENCODING_ASNI) {
+    } else if (encoding == XMLFILE_ENCODING_ANSI) {
         ok = Decode(CP_ACP, data, length, text_, textLength_);
     } else if (encoding == XMLFILE_ENCODING_UNICODE) {
         if (length < 2 || !((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) {
