@@ -344,10 +344,13 @@ bool CopyTo(const std::wstring& from, const std::wstring& to) { return ::CopyFil
 
 void ResetProduct(const std::vector<std::wstring>& installDirs) {
     for (const wchar_t* exe : {L"ContosoUninst.exe", L"ContosoTranslator.exe", L"ContosoHelper.exe",
-                               L"ContosoHelper64.exe", L"ContosoUpdater.exe", L"regsvr32.exe"})
+                               L"ContosoHelper64.exe", L"ContosoUpdater.exe"})
         KillProcessesNamed(exe);
     StopAndDeleteService(kServiceName);
     KillProcessesNamed(L"ContosoSearchSvc.exe");
+    // A registration the installer started may still run; let it finish
+    // (other programs' regsvr32 are not ours to end).
+    WaitNoProcess(L"regsvr32.exe", 20000);
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         DeleteKeyTree(HKEY_LOCAL_MACHINE, view, kProductKey);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, view, kUninstallKey);
