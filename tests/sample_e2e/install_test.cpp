@@ -536,7 +536,7 @@ TEST_F(ContosoUninstall, RemovesEverythingReportsAndSendsTheFeedback) {
     Lock(dir + L"\\ContosoSupport.dll");
     MarkRequestsSeen();
 
-    ASSERT_EQ(RunUninstaller(dir, L"/s /reason:2,5 \"/contact:qq 12345/r/n\" \"/suggest:请 加上 \\\"离线\\\" 词典\\ 谢谢\""),
+    ASSERT_EQ(RunUninstaller(dir, L"/s /reason:2,5 \"/contact:im 12345/r/n\" \"/suggest:请 加上 \\\"离线\\\" 词典\\ 谢谢\""),
               0u);
 
     // Programs, service, files, keys and shortcuts are gone.
@@ -570,7 +570,7 @@ TEST_F(ContosoUninstall, RemovesEverythingReportsAndSendsTheFeedback) {
     EXPECT_TRUE(feedback[0].validJson) << feedback[0].body;
     EXPECT_EQ(feedback[0].body,
               u8"{\"come_from\":32772, \"content_ids\":\"2,5\", \"uninstsuggest\":\"请加上\\\"离线\\\"词典\\\\谢谢\","
-              u8"\"contact\":\"qq12345\"}");
+              u8"\"contact\":\"im12345\"}");
 
     // The uninstaller's copy worked in its own folder under %TEMP%: the
     // statistics journal is there, and the folder goes at the next restart.

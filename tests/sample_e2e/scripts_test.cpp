@@ -94,9 +94,9 @@ TEST_F(ShippedScripts, FeedbackRecordIsSqueezedAndValidJson) {
     };
     const Case cases[] = {
         // Whitespace and the literal "/r/n" go; quote and backslash are escaped.
-        {u8"ReasonID = '2,5'; tbContact = 'qq 12345/r/n'; tbSuggest = '请 加上 \"离线\" 词典\\\\ 谢谢'",
+        {u8"ReasonID = '2,5'; tbContact = 'im 12345/r/n'; tbSuggest = '请 加上 \"离线\" 词典\\\\ 谢谢'",
          u8"{\"come_from\":32772, \"content_ids\":\"2,5\", \"uninstsuggest\":\"请加上\\\"离线\\\"词典\\\\谢谢\","
-         u8"\"contact\":\"qq12345\"}"},
+         u8"\"contact\":\"im12345\"}"},
         {"ReasonID = '1'; tbContact = 'a\\tb\\r\\nc'; tbSuggest = ''",
          "{\"come_from\":32772, \"content_ids\":\"1\", \"uninstsuggest\":\"\",\"contact\":\"abc\"}"},
         // Other control characters and a quote in the reasons.

@@ -186,10 +186,10 @@ int main() {
         if (at != std::string::npos) Line(L"  " + AnsiToWide(l.substr(at + 4)));
     }
 
-    Line(L"\n== Uninstallation: ContosoUninst.exe /s /reason:2,5 \"/contact:qq 12345\" \"/suggest:请加上\\\"离线\\\"词典\"");
+    Line(L"\n== Uninstallation: ContosoUninst.exe /s /reason:2,5 \"/contact:im 12345\" \"/suggest:请加上\\\"离线\\\"词典\"");
     const DWORD t1 = ::GetTickCount();
     const DWORD ucode = testutil::Run(
-        Quote(dir + L"\\ContosoUninst.exe") + L" /s /reason:2,5 \"/contact:qq 12345\" \"/suggest:请加上\\\"离线\\\"词典\"",
+        Quote(dir + L"\\ContosoUninst.exe") + L" /s /reason:2,5 \"/contact:im 12345\" \"/suggest:请加上\\\"离线\\\"词典\"",
         env, 60000);
     const bool finished = WaitNoProcess(L"ContosoUninst.exe", 180000);
     swprintf(buf, 256, L"exit code %lu; the uninstaller's copy in %%TEMP%% finished after %.1f s", ucode,
