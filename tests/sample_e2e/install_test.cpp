@@ -413,13 +413,15 @@ TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) 
     ASSERT_EQ(ReadValue(HKEY_CURRENT_USER, 0, kProductKey, L"MerchantID").Text(), L"20240317");
     DeleteValue(HKEY_CURRENT_USER, 0, kProductKey, L"MerchantID");
 
-    // The product runs: the main program, its helper and its update checker.
-    testutil::Child main, helper, updater;
+    // The product runs: the main program, its helpers and its update checker.
+    testutil::Child main, helper, helper64, updater;
     ASSERT_TRUE(main.Start(Quote(dir + L"\\ContosoTranslator.exe")));
     ASSERT_TRUE(helper.Start(Quote(dir + L"\\ContosoHelper.exe")));
+    ASSERT_TRUE(helper64.Start(Quote(dir + L"\\ContosoHelper64.exe")));
     ASSERT_TRUE(updater.Start(Quote(dir + L"\\Tools\\Updater\\ContosoUpdater.exe")));
     ASSERT_TRUE(WaitForTopWindowOfClass(L"ContosoTranslatorMainWnd", main.Pid(), 30000, nullptr));
     ASSERT_TRUE(WaitForLaunch("ContosoHelper.exe", 1));
+    ASSERT_TRUE(WaitForLaunch("ContosoHelper64.exe", 1));
     ASSERT_TRUE(WaitForLaunch("ContosoUpdater.exe", 1));
     // And a file of the payload is held by a running program.
     Lock(dir + L"\\qmnet.dll");
@@ -430,11 +432,12 @@ TEST_F(ContosoInstall, OverAnExistingInstallationKeepsItsIdsAndEndsItsPrograms) 
     // The programs were ended before their files were replaced.
     EXPECT_FALSE(main.Running());
     EXPECT_FALSE(helper.Running());
+    EXPECT_FALSE(helper64.Running());
     EXPECT_FALSE(updater.Running());
     EXPECT_EQ(updater.ExitCode(), 10000u) << "ended by the install manager's Tools clean-up";
     const auto log = Log();
     for (const wchar_t* name : {L"ContosoTranslator.exe  创建文件出错", L"ContosoHelper.exe  创建文件出错",
-                                L"ContosoUpdater.exe  创建文件出错"})
+                                L"ContosoHelper64.exe  创建文件出错", L"ContosoUpdater.exe  创建文件出错"})
         EXPECT_FALSE(Contains(log, Ansi(name))) << U8(name);
 
     // An existing installation keeps its channel ids and merchant id.
