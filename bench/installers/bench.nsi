@@ -10,7 +10,7 @@ SilentInstall silent
 
 Section "Install"
   SetOutPath "$INSTDIR"
-  File /r "${PAYLOAD_DIR}\*.*"
+  File /nonfatal /r "${PAYLOAD_DIR}\*.*"
   WriteRegStr HKCU "Software\ContosoBench" "InstallPath" "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 SectionEnd
