@@ -11,7 +11,7 @@
 #include "appinstance.h"
 #include "commandline.h"
 #include "installmgr.h"
-#include "scriptglobals.h"
+#include "../utility/qvrscriptengine/qvrscriptglobals.h"
 
 namespace qvrapp {
 namespace {

@@ -10,7 +10,7 @@
 #include "../nqpublic/nqbase/nqhandle.h"
 #include "../utility/qvrscriptengine/qvrscriptargs.h"
 #include "../utility/qvrscriptengine/qvrscriptengine.h"
-#include "scriptglobals.h"
+#include "../utility/qvrscriptengine/qvrscriptglobals.h"
 
 CInstallMgr& CInstallMgr::Instance() {
     static CInstallMgr mgr;

@@ -30,8 +30,13 @@
 #include "sample/common/contoso.h"
 #include "utility/qvrscriptengine/qvrscriptargs.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
+#include "utility/qvrscriptengine/qvrscriptglobals.h"
 
 namespace {
+
+using scriptglobals::GetBool;
+using scriptglobals::GetText;
+using scriptglobals::SetText;
 
 constexpr wchar_t kCaption[] = L"Contoso 翻译 标准版 卸载";
 
@@ -102,25 +107,6 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
 
 void Say(const Options& o, const std::wstring& text, UINT icon) {
     if (!o.silent) ::MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | icon);
-}
-
-void SetText(lua_State* L, const char* name, const std::wstring& value) {
-    qvrargs::PushText(L, value);
-    lua_setglobal(L, name);
-}
-
-std::wstring GetText(lua_State* L, const char* name) {
-    lua_getglobal(L, name);
-    const std::wstring text = lua_type(L, -1) == LUA_TSTRING ? ScriptToWide(lua_tostring(L, -1)) : L"";
-    lua_pop(L, 1);
-    return text;
-}
-
-bool GetBool(lua_State* L, const char* name) {
-    lua_getglobal(L, name);
-    const bool value = lua_toboolean(L, -1) != 0;
-    lua_pop(L, 1);
-    return value;
 }
 
 // Loads one of the chunks the installer left in the install folder and runs it.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "nqpublic/nqbase/log/nqbaselog.h"
-#include "qvrinstaller/scriptglobals.h"
+#include "utility/qvrscriptengine/qvrscriptglobals.h"
 #include "tests/common/testutil.h"
 #include "tests/common/treeutil.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"

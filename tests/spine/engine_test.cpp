@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "nqpublic/nqbase/log/nqbaselog.h"
-#include "qvrinstaller/scriptglobals.h"
+#include "utility/qvrscriptengine/qvrscriptglobals.h"
 #include "utility/qvrscriptengine/qvrscriptapi.h"
 #include "utility/qvrscriptengine/qvrscriptargs.h"
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "qvrinstaller/scriptglobals.h"
+#include "utility/qvrscriptengine/qvrscriptglobals.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../utility/qvrscriptengine/qvrlua.h"
+#include "qvrlua.h"
 
 namespace scriptglobals {
 // A string gives its text, a number its decimal text; anything else "".

@@ -1,6 +1,6 @@
-#include "scriptglobals.h"
+#include "qvrscriptglobals.h"
 
-#include "../utility/qvrscriptengine/qvrscriptargs.h"
+#include "qvrscriptargs.h"
 
 namespace scriptglobals {
 
