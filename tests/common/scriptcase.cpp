@@ -1,10 +1,13 @@
 #include "tests/common/scriptcase.h"
+#include "tests/common/scripttest.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "nqpublic/nqbase/log/nqbaselog.h"
 #include "tests/common/testutil.h"
+#include "utility/qvrscriptengine/qvrscriptargs.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
 namespace testutil {
@@ -92,6 +95,55 @@ const std::vector<std::wstring>& DebugLines::lines() const { return *g_lines; }
 void DebugLines::clear() { g_lines->clear(); }
 int DebugLines::Count(const std::wstring& line) const {
     return static_cast<int>(std::count(g_lines->begin(), g_lines->end(), line));
+}
+
+std::string Lit(const std::wstring& text) {
+    const std::string utf8 = WideToScript(text);
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\%03u", c);
+        out += buf;
+    }
+    return out + "\"";
+}
+
+std::wstring ScriptTest::Text(const char* name) {
+    lua_getglobal(L, name);
+    std::wstring out = lua_type(L, -1) == LUA_TSTRING ? ScriptToWide(lua_tostring(L, -1)) : L"<not a string>";
+    lua_pop(L, 1);
+    return out;
+}
+
+double ScriptTest::Number(const char* name) {
+    lua_getglobal(L, name);
+    const double out = lua_type(L, -1) == LUA_TNUMBER ? lua_tonumber(L, -1) : -12345.0;
+    lua_pop(L, 1);
+    return out;
+}
+
+std::string ScriptTest::Kind(const char* name) {
+    lua_getglobal(L, name);
+    std::string out = lua_type(L, -1) == LUA_TBOOLEAN ? (lua_toboolean(L, -1) ? "true" : "false")
+                                                        : lua_typename(L, lua_type(L, -1));
+    lua_pop(L, 1);
+    return out;
+}
+
+bool ScriptTest::HasTraceAfter(const std::wstring& context) const {
+    const auto& lines = Lines();
+    for (size_t i = 0; i + 2 < lines.size(); ++i)
+        if (lines[i].rfind(L"vq " + context + L"vq file:", 0) == 0 &&
+            lines[i + 1].rfind(L"vq " + context + L"vq line:", 0) == 0 &&
+            lines[i + 2].rfind(L"vq " + context + L"vq err:", 0) == 0)
+            return true;
+    return false;
+}
+
+std::wstring ScriptTest::AllLines() const {
+    std::wstring all;
+    for (const auto& l : Lines()) all += l;
+    return all;
 }
 
 }  // namespace testutil

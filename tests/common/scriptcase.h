@@ -21,6 +21,10 @@ bool RunScript(const std::string& code, const char* chunkName = "=test");
 // other values by their type name. No result gives "".
 std::string Describe(const std::string& body);
 
+// Lua string literal of a UTF-16 text: every byte of its UTF-8 form escaped
+// (a long bracket cannot hold every text).
+std::string Lit(const std::wstring& text);
+
 // Sets a global to a UTF-8 string made from `value`.
 void SetScriptGlobal(const char* name, const std::wstring& value);
 

@@ -9,13 +9,13 @@
 
 #include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
-#include "tests/processes/scripttest.h"
+#include "tests/processes/helpertest.h"
 
 namespace {
 
 using testutil::Quote;
 
-using ProcessTest = scripttest::HelperTest;
+using ProcessTest = testutil::HelperTest;
 
 TEST_F(ProcessTest, FindProcessIdByNameIgnoresCase) {
     const std::wstring name = Unique(L"qvrcase");

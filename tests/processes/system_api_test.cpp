@@ -14,16 +14,16 @@
 #include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
-#include "tests/processes/scripttest.h"
+#include "tests/processes/helpertest.h"
 #include "utility/qvrscriptengine/qvrapi_system.h"
 
 namespace {
 
-using scripttest::Lit;
+using testutil::Lit;
 using testutil::Quote;
 using testutil::WideToUtf8;
 
-class ProcessApi : public scripttest::HelperTest {
+class ProcessApi : public testutil::HelperTest {
 protected:
     std::wstring Upper(std::wstring s) {
         for (auto& c : s) c = static_cast<wchar_t>(towupper(c));
@@ -247,7 +247,7 @@ TEST_F(ProcessApi, GetCommandLineArgvKeepsQuotedPaths) {
 }
 
 // A service of the test's own in the service manager of the prefix.
-class ServiceApi : public scripttest::ScriptTest {
+class ServiceApi : public testutil::ScriptTest {
 protected:
     void SetUp() override {
         ScriptTest::SetUp();

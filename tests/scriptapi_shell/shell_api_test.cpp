@@ -14,11 +14,11 @@
 #include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
-#include "tests/processes/scripttest.h"
+#include "tests/processes/helpertest.h"
 
 namespace {
 
-using scripttest::Lit;
+using testutil::Lit;
 using testutil::Quote;
 using testutil::WideToUtf8;
 
@@ -74,7 +74,7 @@ std::wstring ReadUrl(const std::wstring& file) {
     return out;
 }
 
-class ShellApi : public scripttest::HelperTest {
+class ShellApi : public testutil::HelperTest {
 protected:
     void SetUp() override {
         HelperTest::SetUp();
@@ -113,7 +113,7 @@ TEST_F(ShellApi, CreateShortcutArgumentRules) {
     int n = 0;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        scripttest::CapturedLines().clear();
+        ClearLines();
         const std::wstring link = dir_ + L"\\link" + std::to_wstring(n++) + L".lnk";
         ASSERT_TRUE(Run("r = Lua_CreateShortcut(" + Lit(target) + ", " + Lit(link) + k.rest + ")"));
         EXPECT_EQ(Kind("r"), "true") << WideToUtf8(AllLines());
@@ -198,7 +198,7 @@ TEST_F(ShellApi, ExecOfAMissingFile) {
     }
     for (const char* verb : {"open", "taskbarpin"}) {
         SCOPED_TRACE(verb);
-        scripttest::CapturedLines().clear();
+        ClearLines();
         ASSERT_TRUE(Run("r = Lua_Exec(" + Lit(missing) + ", '" + verb + "', '', true)"));
         EXPECT_EQ(Kind("r"), "false");
         ASSERT_EQ(Lines().size(), 1u) << WideToUtf8(AllLines());
@@ -255,7 +255,7 @@ TEST_F(ShellApi, ShellExecOpensHiddenWithoutWaiting) {
 }
 
 // Message boxes: the script runs in a child process whose box the test answers.
-class MsgBox : public scripttest::HelperTest {};
+class MsgBox : public testutil::HelperTest {};
 
 TEST_F(MsgBox, ButtonResults) {
     const std::wstring caption = L"QvrBox " + std::to_wstring(::GetCurrentProcessId());

@@ -6,65 +6,46 @@
 #include <vector>
 
 #include "nqpublic/nqbase/log/nqbaselog.h"
+#include "tests/common/scripttest.h"
 #include "utility/qvrscriptengine/qvrscriptglobals.h"
 #include "utility/qvrscriptengine/qvrscriptapi.h"
 #include "utility/qvrscriptengine/qvrscriptargs.h"
 
 namespace {
 
-std::vector<std::wstring> g_lines;
-void Capture(const wchar_t* line) { g_lines.push_back(line); }
-
-class Engine : public testing::Test {
-protected:
-    void SetUp() override {
-        g_lines.clear();
-        old_ = nqlog::SetDebugSink(&Capture);
-        L = QVRScriptEngine::Instance().GetState();
-        ASSERT_NE(L, nullptr);
-        top_ = lua_gettop(L);
-    }
-    void TearDown() override {
-        EXPECT_EQ(lua_gettop(L), top_) << "the stack is left as it was found";
-        nqlog::SetDebugSink(old_);
-    }
-    bool Run(const char* code) { return QVRScriptEngine::Instance().DoBuffer(code, strlen(code), "test"); }
-
-    lua_State* L = nullptr;
-    int top_ = 0;
-    nqlog::DebugSink old_ = nullptr;
-};
+// The script host itself: chunks, registrations, errors.
+class Engine : public testutil::ScriptTest {};
 
 TEST_F(Engine, DoResLuaFailures) {
     QVRScriptEngine& engine = QVRScriptEngine::Instance();
     EXPECT_FALSE(engine.DoResLua(L"LUA", L"MISSING.LUAC"));
-    ASSERT_EQ(g_lines.size(), 4u);
-    EXPECT_EQ(g_lines[0], L"vq LoadResource failed. Type : LUA ID : MISSING.LUAC\r\n");
-    EXPECT_EQ(g_lines[1].rfind(L"vq vq file:", 0), 0u);
-    EXPECT_EQ(g_lines[3].rfind(L"vq vq err:", 0), 0u);
+    ASSERT_EQ(Lines().size(), 4u);
+    EXPECT_EQ(Lines()[0], L"vq LoadResource failed. Type : LUA ID : MISSING.LUAC\r\n");
+    EXPECT_EQ(Lines()[1].rfind(L"vq vq file:", 0), 0u);
+    EXPECT_EQ(Lines()[3].rfind(L"vq vq err:", 0), 0u);
 
-    g_lines.clear();
+    ClearLines();
     EXPECT_FALSE(engine.DoResLua(L"LUA", L"EMPTY.LUAC"));
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_EQ(g_lines[0], L"vq ResSize == 0\r\n");
+    ASSERT_EQ(Lines().size(), 1u);
+    EXPECT_EQ(Lines()[0], L"vq ResSize == 0\r\n");
 
-    g_lines.clear();
+    ClearLines();
     EXPECT_FALSE(engine.DoResLua(L"LUA", L"SYNTAX.LUAC"));
-    ASSERT_EQ(g_lines.size(), 2u);
-    EXPECT_EQ(g_lines[0].rfind(L"vq [string \"SYNTAX.LUAC\"]:1:", 0), 0u) << g_lines[0];
-    EXPECT_EQ(g_lines[1], L"vq luaL_loadbuffer failed!\r\n");
+    ASSERT_EQ(Lines().size(), 2u);
+    EXPECT_EQ(Lines()[0].rfind(L"vq [string \"SYNTAX.LUAC\"]:1:", 0), 0u) << Lines()[0];
+    EXPECT_EQ(Lines()[1], L"vq luaL_loadbuffer failed!\r\n");
 
-    g_lines.clear();
+    ClearLines();
     EXPECT_TRUE(engine.DoResLua(L"LUA", L"GOOD.LUAC"));
-    EXPECT_TRUE(g_lines.empty());
+    EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(scriptglobals::GetInt(L, "qvr_good_chunk"), 42);
 }
 
 TEST_F(Engine, BadBytecodeHeaderIsALoadFailure) {
     const char bogus[] = "\x1bLua\x52\x00\x01\x04\x08\x04\x08\x00";  // 8-byte size_t: a 64-bit host's dump
     EXPECT_FALSE(QVRScriptEngine::Instance().DoBuffer(bogus, sizeof bogus - 1, "bogus"));
-    ASSERT_EQ(g_lines.size(), 2u);
-    EXPECT_EQ(g_lines[1], L"vq luaL_loadbuffer failed!\r\n");
+    ASSERT_EQ(Lines().size(), 2u);
+    EXPECT_EQ(Lines()[1], L"vq luaL_loadbuffer failed!\r\n");
 }
 
 TEST_F(Engine, RegistersLibrariesTypesAndFunctions) {
@@ -90,7 +71,7 @@ TEST_F(Engine, EventsThatAreNotFunctionsAreSkipped) {
     ASSERT_TRUE(Run("qvr_calls = 0 QVRSE_Fn = function() qvr_calls = qvr_calls + 1 end QVRSE_Tab = {} QVRSE_Str = 'x'"));
     for (const char* name : {"QVRSE_Missing", "QVRSE_Tab", "QVRSE_Str", "QVRSE_Fn"}) QVRScriptEngine::CallEvent(L, name);
     EXPECT_EQ(scriptglobals::GetInt(L, "qvr_calls"), 1);
-    EXPECT_TRUE(g_lines.empty());
+    EXPECT_TRUE(Lines().empty());
 }
 
 TEST_F(Engine, GlobalsReadInTheFixedShapes) {
