@@ -293,8 +293,7 @@ def main():
         return r
 
     log("warm-up")
-    one("ours", 0)
-    one("nsis", 0)
+    first = {"ours": one("ours", 0), "nsis": one("nsis", 0)}
     for i in range(1, runs + 1):
         for kind in ("ours", "nsis"):
             r = one(kind, i)
@@ -324,6 +323,9 @@ def main():
            "| measure | ours | NSIS | ours/NSIS |", "|---|---|---|---|"]
     for name, a, b in rows:
         out.append("| %s | %.2f | %.2f | %s |" % (name, a, b, ("%.2f" % (a / b)) if b else "-"))
+    out.append("")
+    out.append("Warm-up runs (first run of each installer in this session, not in the medians): ours %.2f s, "
+               "NSIS %.2f s wall." % (first["ours"][0], first["nsis"][0]))
     out.append("")
     out.append("Start of the interactive installer to its first painted window: skipped "
                "(the installer has no window yet).")
