@@ -1,6 +1,8 @@
 #include "tests/common/scriptcase.h"
 #include "tests/common/scripttest.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -95,6 +97,10 @@ const std::vector<std::wstring>& DebugLines::lines() const { return *g_lines; }
 void DebugLines::clear() { g_lines->clear(); }
 int DebugLines::Count(const std::wstring& line) const {
     return static_cast<int>(std::count(g_lines->begin(), g_lines->end(), line));
+}
+
+void RunCases(const std::vector<ScriptCase>& cases) {
+    for (const ScriptCase& c : cases) EXPECT_EQ(Describe(c.body), c.expected) << c.body;
 }
 
 std::string Lit(const std::wstring& text) {

@@ -25,6 +25,14 @@ std::string Describe(const std::string& body);
 // (a long bracket cannot hold every text).
 std::string Lit(const std::wstring& text);
 
+// One case of a table: a script body and the description of its results.
+struct ScriptCase {
+    std::string body;
+    std::string expected;
+};
+// Expects Describe(body) == expected for every case (a failure names the body).
+void RunCases(const std::vector<ScriptCase>& cases);
+
 // Sets a global to a UTF-8 string made from `value`.
 void SetScriptGlobal(const char* name, const std::wstring& value);
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "nqpublic/nqbase/nqhandle.h"
+#include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
 #include "tests/sample_e2e/contoso_testutil.h"
 
@@ -22,7 +23,7 @@ std::wstring BinDir() {
         if (c == L'/') c = L'\\';
     return L"Z:" + dir;
 }
-std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+using testutil::Quote;
 
 std::vector<std::string> Journal(const std::wstring& dir) { return ReadLines(dir + L"\\qmstat_journal.log"); }
 

@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 #include <tlhelp32.h>
 
+#include <cwchar>
 #include <sstream>
 
 #include "nqpublic/nqbase/nqhandle.h"
@@ -25,6 +26,14 @@ std::wstring Env(const wchar_t* name) {
     wchar_t buf[4096] = {};
     const DWORD n = ::GetEnvironmentVariableW(name, buf, 4096);
     return n && n < 4096 ? buf : L"";
+}
+
+std::wstring Today(const wchar_t* format) {
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    wchar_t buf[32];
+    swprintf(buf, 32, format, t.wYear, t.wMonth, t.wDay);
+    return buf;
 }
 
 std::wstring DefaultInstallDir() {

@@ -26,6 +26,8 @@ extern const wchar_t kInstallerTitle[];  // caption of the installer's message b
 std::wstring DefaultInstallDir();
 std::wstring SpecialFolder(int csidl);
 std::wstring Env(const wchar_t* name);
+// Today's local date put into `format` (year, month, day), e.g. L"Install_%d-%02d-%02d.log".
+std::wstring Today(const wchar_t* format);
 
 // ---- Registry. `view` is KEY_WOW64_32KEY, KEY_WOW64_64KEY or 0.
 struct RegValue {

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "nqpublic/nqbase/nqhandle.h"
+#include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
 #include "tests/sample_e2e/contoso_testutil.h"
 
@@ -25,7 +26,7 @@ const wchar_t kSetupCover[] = L"ContosoTranslatorSetupCover.exe";
 const wchar_t kSetupCorrupt[] = L"ContosoTranslatorSetupCorrupt.exe";
 const wchar_t kOtherDrive[] = L"D:\\Tools\\App";
 
-std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+using testutil::Quote;
 std::string U8(const std::wstring& s) { return testutil::WideToUtf8(s); }
 // Log lines are written in the ANSI code page.
 std::string Ansi(const std::wstring& s) {
@@ -33,14 +34,6 @@ std::string Ansi(const std::wstring& s) {
     std::string out(n > 0 ? n - 1 : 0, '\0');
     if (n > 1) ::WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, &out[0], n, nullptr, nullptr);
     return out;
-}
-
-std::wstring Today(const wchar_t* format) {
-    SYSTEMTIME t;
-    ::GetLocalTime(&t);
-    wchar_t buf[32];
-    swprintf(buf, 32, format, t.wYear, t.wMonth, t.wDay);
-    return buf;
 }
 
 std::wstring ManifestFile() {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
 #include "tests/sample_e2e/contoso_testutil.h"
 
@@ -24,21 +25,13 @@ void Out(const std::string& text) {
     std::fflush(stdout);
 }
 void Line(const std::wstring& text) { Out(testutil::WideToUtf8(text) + "\n"); }
-std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+using testutil::Quote;
 
 std::wstring AnsiToWide(const std::string& s) {
     const int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
     std::wstring out(n > 0 ? n - 1 : 0, L'\0');
     if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &out[0], n);
     return out;
-}
-
-std::wstring Today(const wchar_t* format) {
-    SYSTEMTIME t;
-    ::GetLocalTime(&t);
-    wchar_t buf[32];
-    swprintf(buf, 32, format, t.wYear, t.wMonth, t.wDay);
-    return buf;
 }
 
 std::wstring FileTimeText(uint64_t ft) {

@@ -15,10 +15,7 @@
 
 namespace {
 
-struct Case {
-    std::string body;
-    std::string expected;
-};
+using Case = testutil::ScriptCase;
 
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
     for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) s.replace(at, from.size(), to);

@@ -14,14 +14,8 @@
 
 namespace {
 
-struct Case {
-    std::string body;
-    std::string expected;
-};
-
-void RunCases(const std::vector<Case>& cases) {
-    for (const Case& c : cases) EXPECT_EQ(testutil::Describe(c.body), c.expected) << c.body;
-}
+using Case = testutil::ScriptCase;
+using testutil::RunCases;
 
 // --- script-visible helpers that look at the registry directly -------------
 

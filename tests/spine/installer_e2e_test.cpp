@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
 
 using testutil::Child;
@@ -16,7 +17,7 @@ namespace {
 const wchar_t kErrorCaption[] = L":-( 杯具，脚本执行时发生错误";
 
 std::wstring Exe(const wchar_t* name) { return testutil::ExeDir() + L"\\" + name; }
-std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+using testutil::Quote;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
