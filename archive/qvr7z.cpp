@@ -143,6 +143,9 @@ const UInt16* EntryName(const CSzArEx& db, UInt32 i, size_t& units) {
 }
 
 bool AllEntryNamesSafe(const CSzArEx& db) {
+    // The name property is optional in the format; without it there is no
+    // name table at all and nothing to write the entries under.
+    if (db.NumFiles != 0 && !db.FileNameOffsets) return false;
     for (UInt32 i = 0; i < db.NumFiles; ++i) {
         size_t units = 0;
         const UInt16* name = EntryName(db, i, units);

@@ -41,8 +41,9 @@ constexpr int kExtractFileError = 11;  // SZ_ERROR_FAIL: an output file failed
 // Extracts every entry of the archive read from `stream` (positioned at its
 // first byte) into `outDir`, which must exist (no trailing separator). Entries
 // whose names would leave the output directory (a drive, a leading separator,
-// a ".." component) or name a DOS device ("NUL", "con.txt") make the whole
-// call fail with SZ_ERROR_ARCHIVE (16) before anything is written.
+// a ".." component) or name a DOS device ("NUL", "con.txt"), and entries
+// stored without any name, make the whole call fail with SZ_ERROR_ARCHIVE (16)
+// before anything is written.
 int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
                          const OnCreateFileFailed& onCreateFileFailed);
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <7zCrc.h>
 #include <7zFile.h>
 
 #include <string>
@@ -270,6 +271,43 @@ TEST_F(Extract, NamesLeavingTheTargetRefuseTheWholeArchive) {
     // Dots inside a name are fine: "a/..evil.txt" stays in the target.
     ASSERT_EQ(Run(Archive(L"safe_dots_in_name.7z")), 0);
     EXPECT_EQ(ListTree(out_), (Tree{L"a\\", L"a\\..evil.txt", L"good.txt"}));
+}
+
+// A 7z archive with no packed streams whose uncompressed header is `header`.
+std::string ArchiveWithHeader(const std::string& header) {
+    CrcGenerateTable();
+    auto le = [](std::string& out, uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    std::string start;  // next header offset, size, CRC
+    le(start, 0, 8);
+    le(start, header.size(), 8);
+    le(start, CrcCalc(header.data(), header.size()), 4);
+    std::string out("7z\xBC\xAF\x27\x1C\x00\x04", 8);
+    le(out, CrcCalc(start.data(), start.size()), 4);
+    return out + start + header;
+}
+
+TEST_F(Extract, EntriesWithoutNamesRefuseTheWholeArchive) {
+    // The name property is optional in the format: such entries have no name
+    // to write them under.
+    struct Case {
+        const char* what;
+        std::string header;
+    };
+    // kHeader, kFilesInfo, one file, kEmptyStream {1}, [kEmptyFile {1}], kEnd, kEnd.
+    const Case cases[] = {
+        {"a directory", std::string("\x01\x05\x01\x0E\x01\x80\x00\x00", 8)},
+        {"an empty file", std::string("\x01\x05\x01\x0E\x01\x80\x0F\x01\x80\x00\x00", 11)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int calls = 0;
+        EXPECT_EQ(Run(ArchiveWithHeader(c.header), [&](const wchar_t*) { ++calls; }), kArchiveError);
+        EXPECT_EQ(calls, 0);
+        EXPECT_TRUE(ListTree(out_).empty());
+        ExpectNothingOutside();
+    }
 }
 
 TEST(EntryNames, SafetyTable) {
