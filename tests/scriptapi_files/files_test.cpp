@@ -10,6 +10,7 @@
 
 #include "tests/common/scriptcase.h"
 #include "tests/common/testutil.h"
+#include "tests/common/treeutil.h"
 #include "tests/scriptapi_files/filehelpers.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
@@ -90,6 +91,29 @@ TEST_F(Files, CopyMoveAndRenameOntoExistingTargets) {
          "false, true, true"},
         {"return Lua_RenameFile(P'missing', P'z'), Lua_RenameFile()", "false, false"},
     });
+}
+
+TEST_F(Files, AnEmptyDestinationIsRefusedAndTheSourceStays) {
+    // A missing destination, or one whose expansion does not fit, names no
+    // place: nothing may land in the current folder instead.
+    const std::wstring cwd = base_ + L"\\cwd";
+    ASSERT_TRUE(::CreateDirectoryW(cwd.c_str(), nullptr));
+    ASSERT_TRUE(::SetCurrentDirectoryW(cwd.c_str()));
+    testutil::DebugLines debug;
+    RunCases({
+        {"t_write(P'e1', 'keep') return Lua_CopyFile(P'e1'), Lua_CopyFile(P'e1', ''), t_read(P'e1')",
+         R"(false, false, "keep")"},
+        {"t_write(P'e2', 'keep') return Lua_MoveFile(P'e2'), Lua_MoveFile(P'e2', ''), t_read(P'e2')",
+         R"(false, false, "keep")"},
+        {"t_write(P'e3', 'keep') return Lua_MoveFile(P'e3', P(string.rep('n', 300))), t_read(P'e3')",
+         R"(false, "keep")"},
+        {"t_mkdir(P'e4') t_write(P'e4/f', 'in') return Lua_CopyFile(P'e4', nil), Lua_MoveFile(P'e4', nil), t_read(P'e4/f')",
+         R"(false, false, "in")"},
+        {"t_write(P'e5', 'keep') return Lua_RenameFile(P'e5'), t_read(P'e5')", R"(false, "keep")"},
+    });
+    EXPECT_TRUE(testutil::ListTree(cwd).empty());
+    EXPECT_EQ(debug.Count(L"vq Fun:Lua_CopyFile, Description: it's not exists!\r\n"), 3);
+    EXPECT_EQ(debug.Count(L"vq Fun:Lua_MoveFile, Description: it's not exists!\r\n"), 4);
 }
 
 TEST_F(Files, DebugLinesOfCopyMoveAndRename) {

@@ -60,6 +60,15 @@ bool SourceExists(const wchar_t* function, const std::wstring& source) {
     return false;
 }
 
+// The destination check shared by copy, move and rename: an empty destination
+// (none given, or an expansion that did not fit) names no place. The shell
+// operation would take it for the current directory.
+bool DestinationGiven(const wchar_t* function, const std::wstring& destination) {
+    if (!destination.empty()) return true;
+    DebugTrace(kNotExists, function, destination.c_str());
+    return false;
+}
+
 // Copy and move: source check, then the shell operation and its two outcomes.
 int CopyOrMove(lua_State* L, const wchar_t* function, UINT func, FILEOP_FLAGS flags, const wchar_t* doneFormat,
                const wchar_t* failedFormat) {
@@ -67,7 +76,7 @@ int CopyOrMove(lua_State* L, const wchar_t* function, UINT func, FILEOP_FLAGS fl
     {
         const std::wstring source = qvrargs::Path(L, 1);
         const std::wstring destination = qvrargs::Path(L, 2);
-        if (SourceExists(function, source)) {
+        if (SourceExists(function, source) && DestinationGiven(function, destination)) {
             const int result = ShellFileOperation(func, source, &destination, flags);
             ok = result == 0;
             if (ok) {
@@ -217,7 +226,7 @@ int Lua_RenameFile(lua_State* L) {
     {
         const std::wstring source = qvrargs::Path(L, 1);
         const std::wstring destination = qvrargs::Path(L, 2);
-        if (SourceExists(L"Lua_RenameFile", source)) {
+        if (SourceExists(L"Lua_RenameFile", source) && DestinationGiven(L"Lua_RenameFile", destination)) {
             ok = ::MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
             DebugTrace(ok ? L"MoveFile %s to %s !" : L"MoveFile %s to %s failed!", source.c_str(),
                        destination.c_str());
