@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -21,33 +22,18 @@ size_t OnWrite(char* data, size_t size, size_t count, void* userdata) {
 
 #define NQ_STR2(x) #x
 #define NQ_STR(x) NQ_STR2(x)
-// "[chttpclient OnDebug: <line>] <tag> {}"
-#define NQ_HTTP_TRACE(logger, tag, text) \
-    logger->info("[chttpclient OnDebug: " NQ_STR(__LINE__) "] " tag " {}", text)
 
+// Tags of the traced info types, by curl_infotype; TLS records are not traced.
+const char* const kTraceTags[] = {"[TEXT]", "[HEADER_IN]", "[HEADER_OUT]", "[DATA_IN]", "[DATA_OUT]"};
+static_assert(CURLINFO_TEXT == 0 && CURLINFO_DATA_OUT == 4, "tags follow curl_infotype");
+
+// "[chttpclient OnDebug: <line>] <tag> <received block>"
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void*) {
+    const auto index = static_cast<size_t>(type);
+    if (index >= std::size(kTraceTags)) return 0;
     auto logger = CNQBaseLog::Instance().GetLogger();
     if (!logger || !logger->should_log(spdlog::level::info)) return 0;
-    const std::string_view text(data, size);
-    switch (type) {
-        case CURLINFO_TEXT:
-            NQ_HTTP_TRACE(logger, "[TEXT]", text);
-            break;
-        case CURLINFO_HEADER_IN:
-            NQ_HTTP_TRACE(logger, "[HEADER_IN]", text);
-            break;
-        case CURLINFO_HEADER_OUT:
-            NQ_HTTP_TRACE(logger, "[HEADER_OUT]", text);
-            break;
-        case CURLINFO_DATA_IN:
-            NQ_HTTP_TRACE(logger, "[DATA_IN]", text);
-            break;
-        case CURLINFO_DATA_OUT:
-            NQ_HTTP_TRACE(logger, "[DATA_OUT]", text);
-            break;
-        default:  // TLS records
-            break;
-    }
+    logger->info("[chttpclient OnDebug: " NQ_STR(__LINE__) "] {} {}", kTraceTags[index], std::string_view(data, size));
     return 0;
 }
 
