@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "../nqpublic/nqbase/log/nqbaselog.h"
+#include "../nqpublic/nqbase/nqhandle.h"
 #include "../utility/qvrscriptengine/qvrscriptargs.h"
 #include "../utility/qvrscriptengine/qvrscriptengine.h"
 #include "appinstance.h"
@@ -34,14 +35,6 @@ private:
         if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
     }
     ULONG_PTR token_ = 0;
-};
-
-// Closes the instance handle (another installer's mutex) on every path.
-struct InstanceHandle {
-    HANDLE h = nullptr;
-    ~InstanceHandle() {
-        if (h) ::CloseHandle(h);
-    }
 };
 
 void RunSilent(lua_State* L) {
@@ -116,9 +109,9 @@ int Run() {
         baseName = kDefaultInstanceMutex;
     else
         appId = 0;
-    InstanceHandle instance;
-    instance.h = CreateAppInstance(baseName.c_str(), appId);
-    if (instance.h && !g_cmd->HasKey(L"InstallSlience")) {
+    // Another installer's mutex, when there is one; closed on every path.
+    const nq::unique_handle instance(CreateAppInstance(baseName.c_str(), appId));
+    if (instance && !g_cmd->HasKey(L"InstallSlience")) {
         DebugTrace(L"CreateAppInstance return true");
         return 0;
     }
@@ -143,7 +136,7 @@ int Run() {
         ::MoveFileExW(g_logBase.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return 0;
     }
-    RunInteractive(instance.h, appId);
+    RunInteractive(instance.get(), appId);
     if (SUCCEEDED(com)) ::CoUninitialize();
     return 0;
 }
