@@ -241,6 +241,10 @@ TEST_F(ImageTest, DecodingIntoPremultipliedDibs) {
     EXPECT_EQ(Pixel(*res, 1, 0), 0x80643219u);
     EXPECT_EQ(res->resType, L"PNG");
     EXPECT_FALSE(LoadSkinImage(L"301", L"GIF", 0, ::GetModuleHandleW(nullptr)));
+    // Resource ids are 16-bit: a larger number names no resource, not the id it
+    // wraps to (65837 = 65536 + 301, 4294967597 = 2^32 + 301).
+    for (const wchar_t* id : {L"65837", L"4294967597", L"0"})
+        EXPECT_FALSE(LoadSkinImage(id, L"PNG", 0, ::GetModuleHandleW(nullptr))) << testutil::WideToUtf8(id);
 }
 
 TEST_F(ImageTest, SvgRenderedAtTheScaleOfItsName) {

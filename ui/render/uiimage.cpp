@@ -216,7 +216,11 @@ std::unique_ptr<ImageInfo> LoadSkinImage(const std::wstring& nameIn, const std::
         }
     } else {
         if (name.empty() || name[0] < L'0' || name[0] > L'9') return nullptr;
-        const int id = ParseInt(name.c_str());
+        // Resource ids are 16-bit: a larger number would wrap onto another id.
+        unsigned id = 0;
+        for (size_t i = 0; i < name.size() && name[i] >= L'0' && name[i] <= L'9' && id <= 0xFFFF; ++i)
+            id = id * 10 + static_cast<unsigned>(name[i] - L'0');
+        if (id == 0 || id > 0xFFFF) return nullptr;
         HRSRC res = ::FindResourceW(instance, MAKEINTRESOURCEW(id), resType.c_str());
         if (!res) return nullptr;
         HGLOBAL global = ::LoadResource(instance, res);
