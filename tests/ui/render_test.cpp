@@ -38,25 +38,23 @@ private:
 class Canvas {
 public:
     Canvas(int w, int h, DWORD fill = 0xFF000000) : w_(w), h_(h) {
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.bmiHeader.biWidth = w;
-        bmi.bmiHeader.biHeight = -h;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        bmp_ = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        bits_ = static_cast<DWORD*>(bits);
-        dc_ = ::CreateCompatibleDC(nullptr);
-        old_ = ::SelectObject(dc_, bmp_);
+        BYTE* bits = nullptr;
+        bmp_ = CreateDib32(nullptr, w, h, &bits);
+        bits_ = reinterpret_cast<DWORD*>(bits);
+        dc_.reset(::CreateCompatibleDC(nullptr));
+        if (!bmp_ || !dc_) {
+            ADD_FAILURE() << "no " << w << " x " << h << " canvas";
+            spare_.assign(static_cast<size_t>(w) * h, 0);  // the reads below stay in bounds
+            bits_ = spare_.data();
+            return;
+        }
+        old_ = ::SelectObject(dc_.get(), bmp_.get());
         Fill(fill);
     }
     ~Canvas() {
-        ::SelectObject(dc_, old_);
-        ::DeleteDC(dc_);
-        ::DeleteObject(bmp_);
+        if (old_) ::SelectObject(dc_.get(), old_);
     }
-    HDC dc() const { return dc_; }
+    HDC dc() const { return dc_.get(); }
     RECT all() const { return RECT{0, 0, w_, h_}; }
     void Fill(DWORD argb) {
         ::GdiFlush();
@@ -76,9 +74,10 @@ public:
 
 private:
     int w_, h_;
-    HBITMAP bmp_ = nullptr;
+    nq::unique_hbitmap bmp_;  // outlives the DC it is selected into
+    nq::unique_hdc dc_;
     DWORD* bits_ = nullptr;
-    HDC dc_ = nullptr;
+    std::vector<DWORD> spare_;
     HGDIOBJ old_ = nullptr;
 };
 

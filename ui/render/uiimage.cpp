@@ -130,8 +130,9 @@ void ParseImageAttribute(ImageDrawInfo& info, const std::wstring& image, const s
 // ---------------------------------------------------------------------------
 // Decoding
 
-std::unique_ptr<ImageInfo> MakeImageFromRGBA(const BYTE* rgba, int width, int height, DWORD mask) {
-    if (!rgba || width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+nq::unique_hbitmap CreateDib32(HDC dc, int width, int height, BYTE** bits) {
+    *bits = nullptr;
+    if (width <= 0 || height <= 0) return nq::unique_hbitmap();
     BITMAPINFO bmi = {};
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bmi.bmiHeader.biWidth = width;
@@ -139,14 +140,22 @@ std::unique_ptr<ImageInfo> MakeImageFromRGBA(const BYTE* rgba, int width, int he
     bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    nq::unique_hbitmap bitmap(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap || !bits) {
+    void* p = nullptr;
+    nq::unique_hbitmap bitmap(::CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &p, nullptr, 0));
+    if (!bitmap || !p) return nq::unique_hbitmap();
+    *bits = static_cast<BYTE*>(p);
+    return bitmap;
+}
+
+std::unique_ptr<ImageInfo> MakeImageFromRGBA(const BYTE* rgba, int width, int height, DWORD mask) {
+    if (!rgba || width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+    BYTE* out = nullptr;
+    nq::unique_hbitmap bitmap = CreateDib32(nullptr, width, height, &out);
+    if (!bitmap) {
         TRACE_FAILURE("CreateDIBSection failed.");
         return nullptr;
     }
     auto image = std::make_unique<ImageInfo>();
-    BYTE* out = static_cast<BYTE*>(bits);
     const size_t count = static_cast<size_t>(width) * height;
     bool alpha = false;
     for (size_t i = 0; i < count; ++i) {

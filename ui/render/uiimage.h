@@ -70,6 +70,10 @@ std::unique_ptr<ImageInfo> LoadSkinImage(const std::wstring& name, const std::ws
 // bytes). `svgScale` is used for SVG data only.
 std::unique_ptr<ImageInfo> DecodeSkinImage(const BYTE* data, size_t size, bool svg, float svgScale, DWORD mask);
 
+// A 32-bit top-down DIB section (compatible with `dc`, or with the screen when
+// null); `bits` receives its pixels. Empty on failure, with `bits` null.
+nq::unique_hbitmap CreateDib32(HDC dc, int width, int height, BYTE** bits);
+
 // Converts straight-alpha RGBA pixels into a new premultiplied BGRA DIB and
 // applies the mask.
 std::unique_ptr<ImageInfo> MakeImageFromRGBA(const BYTE* rgba, int width, int height, DWORD mask);

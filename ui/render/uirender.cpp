@@ -66,20 +66,13 @@ struct DibSurface {
     int width = 0, height = 0;
 
     bool Create(HDC compatible, int w, int h) {
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.bmiHeader.biWidth = w;
-        bmi.bmiHeader.biHeight = -h;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        bmi.bmiHeader.biCompression = BI_RGB;
-        void* p = nullptr;
-        bitmap.reset(::CreateDIBSection(compatible, &bmi, DIB_RGB_COLORS, &p, nullptr, 0));
-        if (!bitmap || !p) return false;
+        BYTE* p = nullptr;
+        bitmap = CreateDib32(compatible, w, h, &p);
+        if (!bitmap) return false;
         dc.reset(::CreateCompatibleDC(compatible));
         if (!dc) return false;
         old = ::SelectObject(dc.get(), bitmap.get());
-        bits = static_cast<BYTE*>(p);
+        bits = p;
         width = w;
         height = h;
         return true;
