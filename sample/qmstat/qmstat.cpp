@@ -163,9 +163,14 @@ DWORD WINAPI PostThread(LPVOID param) {
 QMSTAT_API BOOL __stdcall stat_init() {
     std::lock_guard<std::mutex> hold(g.lock);
     if (!g.post) {
-        const std::wstring net = SelfFolder() + L"qmnet.dll";
-        g.net = ::LoadLibraryW(net.c_str());
-        if (g.net) g.post = reinterpret_cast<PostJsonFn>(::GetProcAddress(g.net, "qmnet_post_json"));
+        // A qmnet.dll without the export is let go again (each call would
+        // otherwise keep one more reference on it).
+        nq::unique_hmodule net(::LoadLibraryW((SelfFolder() + L"qmnet.dll").c_str()));
+        const auto post = net ? reinterpret_cast<PostJsonFn>(::GetProcAddress(net.get(), "qmnet_post_json")) : nullptr;
+        if (post) {
+            g.net = net.release();
+            g.post = post;
+        }
     }
     const BOOL ok = g.post != nullptr;
     Journal("stat_init() = " + Num(ok));
@@ -284,17 +289,19 @@ QMSTAT_API int __stdcall stat_http_post(const char* url, const char* body, int l
             job.body = Report();
         job.agent = "ContosoTranslator-qmstat/1.0";
         if (!wait) {
-            HMODULE ref = nullptr;
-            ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&SelfModule),
-                                 &ref);
+            // The thread's reference on this DLL, given back by the thread itself.
+            nq::unique_hmodule ref;
             auto* copy = new PostJob(job);
-            nq::unique_handle thread(::CreateThread(nullptr, 0, &PostThread, copy, 0, nullptr));
+            nq::unique_handle thread;
+            if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&SelfModule),
+                                     ref.put()))
+                thread.reset(::CreateThread(nullptr, 0, &PostThread, copy, 0, nullptr));
             if (!thread) {
                 delete copy;
-                if (ref) ::FreeLibrary(ref);
                 Journal(call + " = 0");
                 return 0;
             }
+            (void)ref.release();
             g.pending.push_back(std::move(thread));
             Journal(call + " = 1");
             return 1;
