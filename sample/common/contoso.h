@@ -33,6 +33,22 @@ inline std::wstring FromUtf8(const std::string& s) {
     return out;
 }
 
+// Reads a whole file of 1 to `maxBytes` bytes; false when it is missing, empty,
+// larger or cannot be read in full.
+inline bool ReadSmallFile(const std::wstring& path, size_t maxBytes, std::string& bytes) {
+    bytes.clear();
+    nq::unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > maxBytes)
+        return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    return ::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
+}
+
 // %LOCALAPPDATA%\ContosoTranslator, created when missing ("" on failure).
 inline std::wstring UserDataDir() {
     wchar_t base[MAX_PATH] = {};

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "nqpublic/nqbase/nqhandle.h"
+#include "sample/common/contoso.h"
 
 #define SUPPORT_API extern "C" __declspec(dllexport)
 
@@ -31,16 +32,6 @@ bool RealVersion(OSVERSIONINFOW& info) {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     auto fn = ntdll ? reinterpret_cast<RtlGetVersionFn>(::GetProcAddress(ntdll, "RtlGetVersion")) : nullptr;
     return fn && fn(&info) == 0;
-}
-
-bool ReadWholeFile(const wchar_t* path, std::string& bytes) {
-    nq::unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > (1 << 20)) return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    return ::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
 }
 
 struct CertContext {
@@ -66,7 +57,7 @@ SUPPORT_API BOOL __stdcall IsOSWin7() {
 SUPPORT_API BOOL __stdcall ImportCertificate(const wchar_t* path) {
     if (!path || !*path) return FALSE;
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return FALSE;
+    if (!contoso::ReadSmallFile(path, 1 << 20, bytes)) return FALSE;
     // PEM files are turned into DER first.
     std::string der = bytes;
     if (bytes.find("-----BEGIN") != std::string::npos) {

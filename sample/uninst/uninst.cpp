@@ -94,17 +94,6 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    nq::unique_hfile file(
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > (16 << 20)) return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    return ::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size();
-}
-
 void Say(const Options& o, const std::wstring& text, UINT icon) {
     if (!o.silent) ::MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | icon);
 }
@@ -112,7 +101,7 @@ void Say(const Options& o, const std::wstring& text, UINT icon) {
 // Loads one of the chunks the installer left in the install folder and runs it.
 bool RunChunk(const std::wstring& folder, const wchar_t* name) {
     std::string bytes;
-    if (!ReadWholeFile(folder + L"\\" + name, bytes)) {
+    if (!contoso::ReadSmallFile(folder + L"\\" + name, 16 << 20, bytes)) {
         LOG_INFO("cannot read {}", contoso::ToUtf8(name));
         return false;
     }
