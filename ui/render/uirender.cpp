@@ -144,19 +144,13 @@ void FillGradient(HDC hDC, const RECT& rc, DWORD first, DWORD second, bool verti
         SoftwareGradient(hDC, rc, first, second, vertical);
         return;
     }
-    TRIVERTEX v[2];
-    v[0].x = rc.left;
-    v[0].y = rc.top;
-    v[0].Red = static_cast<COLOR16>(((first >> 16) & 0xff) << 8);
-    v[0].Green = static_cast<COLOR16>(((first >> 8) & 0xff) << 8);
-    v[0].Blue = static_cast<COLOR16>((first & 0xff) << 8);
-    v[0].Alpha = 0xff00;
-    v[1].x = rc.right;
-    v[1].y = rc.bottom;
-    v[1].Red = static_cast<COLOR16>(((second >> 16) & 0xff) << 8);
-    v[1].Green = static_cast<COLOR16>(((second >> 8) & 0xff) << 8);
-    v[1].Blue = static_cast<COLOR16>((second & 0xff) << 8);
-    v[1].Alpha = 0xff00;
+    // Opaque corner colours, 8 bits each widened to the 16 of TRIVERTEX.
+    auto vertex = [](LONG x, LONG y, DWORD argb) {
+        return TRIVERTEX{x, y, static_cast<COLOR16>(((argb >> 16) & 0xff) << 8),
+                         static_cast<COLOR16>(((argb >> 8) & 0xff) << 8), static_cast<COLOR16>((argb & 0xff) << 8),
+                         0xff00};
+    };
+    TRIVERTEX v[2] = {vertex(rc.left, rc.top, first), vertex(rc.right, rc.bottom, second)};
     GRADIENT_RECT r = {0, 1};
     gradientFill(hDC, v, 2, &r, 1, vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H);
 }
