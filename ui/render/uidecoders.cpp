@@ -30,9 +30,6 @@ struct SvgImageDeleter {
 struct SvgRasterDeleter {
     void operator()(NSVGrasterizer* p) const { nsvgDeleteRasterizer(p); }
 };
-struct StbDeleter {
-    void operator()(stbi_uc* p) const { stbi_image_free(p); }
-};
 
 std::unique_ptr<NSVGimage, SvgImageDeleter> ParseSvg(const BYTE* data, size_t size) {
     if (!data || size == 0 || size > 0x7fffffff) return nullptr;
@@ -46,6 +43,8 @@ std::unique_ptr<NSVGimage, SvgImageDeleter> ParseSvg(const BYTE* data, size_t si
 
 }  // namespace
 
+void DecodedPixelsFree::operator()(BYTE* p) const { stbi_image_free(p); }
+
 bool DecodeRaster(const BYTE* data, size_t size, DecodedPixels& out) {
     out = DecodedPixels{};
     if (!data || size == 0 || size > 0x7fffffff) return false;
@@ -53,14 +52,12 @@ bool DecodeRaster(const BYTE* data, size_t size, DecodedPixels& out) {
     // Refuse oversized images before anything is allocated for them.
     if (!stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &channels)) return false;
     if (w <= 0 || h <= 0 || static_cast<size_t>(w) * static_cast<size_t>(h) > kMaxImagePixels) return false;
-    std::unique_ptr<stbi_uc, StbDeleter> pixels(
+    // The decoder's own buffer is handed on as it is.
+    std::unique_ptr<BYTE[], DecodedPixelsFree> pixels(
         stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &channels, 4));
     if (!pixels || w <= 0 || h <= 0) return false;
     if (static_cast<size_t>(w) * static_cast<size_t>(h) > kMaxImagePixels) return false;
-    const size_t bytes = static_cast<size_t>(w) * h * 4;
-    out.rgba.reset(new (std::nothrow) BYTE[bytes]);
-    if (!out.rgba) return false;
-    std::memcpy(out.rgba.get(), pixels.get(), bytes);
+    out.rgba = std::move(pixels);
     out.width = w;
     out.height = h;
     return true;
@@ -89,7 +86,7 @@ bool DecodeSvg(const BYTE* data, size_t size, float scale, DecodedPixels& out) {
     std::unique_ptr<NSVGrasterizer, SvgRasterDeleter> raster(nsvgCreateRasterizer());
     if (!raster) return false;
     const size_t bytes = static_cast<size_t>(w) * h * 4;
-    out.rgba.reset(new (std::nothrow) BYTE[bytes]);
+    out.rgba.reset(static_cast<BYTE*>(STBI_MALLOC(bytes)));  // freed as the raster decoder's pixels are
     if (!out.rgba) return false;
     std::memset(out.rgba.get(), 0, bytes);  // transparent background
     nsvgRasterize(raster.get(), doc.get(), 0, 0, scale, out.rgba.get(), w, h, w * 4);

@@ -16,8 +16,13 @@ constexpr size_t kMaxImagePixels = 16u * 1024u * 1024u;
 // Largest SVG document read from disk by name.
 constexpr size_t kMaxSvgFileSize = 16u * 1024u * 1024u;
 
+// Frees pixels with the decoders' allocator.
+struct DecodedPixelsFree {
+    void operator()(BYTE* p) const;
+};
+
 struct DecodedPixels {
-    std::unique_ptr<BYTE[]> rgba;
+    std::unique_ptr<BYTE[], DecodedPixelsFree> rgba;
     int width = 0;
     int height = 0;
 };
