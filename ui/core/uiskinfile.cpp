@@ -7,12 +7,14 @@
 namespace SkinUI {
 namespace {
 
+using unique_zip = nq::unique_any<ZipHandle, &ZipClose>;
+
 struct PackageState {
     std::wstring resourcePath;
     std::wstring zipName;   // "" none, "membuffer" memory, else a file name
     bool cached = false;
     std::wstring password;  // kept as given
-    ZipHandle handle = nullptr;
+    unique_zip handle;
 };
 
 PackageState& State() {
@@ -20,12 +22,7 @@ PackageState& State() {
     return state;
 }
 
-void ClosePackage(PackageState& s) {
-    if (s.handle) {
-        ZipClose(s.handle);
-        s.handle = nullptr;
-    }
-}
+void ClosePackage(PackageState& s) { s.handle.reset(); }
 
 std::wstring PackageKey(const std::wstring& name) {
     std::wstring key = name;
@@ -36,26 +33,13 @@ std::wstring PackageKey(const std::wstring& name) {
 
 // The package handle for one lookup: the cached one, or one opened now (owned
 // by the caller through `opened`).
-ZipHandle AcquireHandle(PackageState& s, ZipHandle& opened) {
-    opened = nullptr;
-    if (s.cached) return s.handle;
+ZipHandle AcquireHandle(PackageState& s, unique_zip& opened) {
+    opened.reset();
+    if (s.cached) return s.handle.get();
     const std::wstring path = s.resourcePath + s.zipName;
-    opened = ZipOpenFile(path.c_str(), WideToAnsiText(s.password).c_str());
-    return opened;
+    opened.reset(ZipOpenFile(path.c_str(), WideToAnsiText(s.password).c_str()));
+    return opened.get();
 }
-
-class ScopedZip {
-public:
-    explicit ScopedZip(ZipHandle h) : h_(h) {}
-    ~ScopedZip() {
-        if (h_) ZipClose(h_);
-    }
-    ScopedZip(const ScopedZip&) = delete;
-    ScopedZip& operator=(const ScopedZip&) = delete;
-
-private:
-    ZipHandle h_;
-};
 
 }  // namespace
 
@@ -85,7 +69,7 @@ void CSkinPackage::SetResourceZip(const std::wstring& name, bool cached, const s
     s.cached = cached && !name.empty();
     if (s.cached) {
         const std::wstring path = s.resourcePath + name;
-        s.handle = ZipOpenFile(path.c_str(), WideToAnsiText(password).c_str());
+        s.handle.reset(ZipOpenFile(path.c_str(), WideToAnsiText(password).c_str()));
     }
 }
 
@@ -99,18 +83,16 @@ void CSkinPackage::SetResourceZipMemory(const void* data, DWORD size, const wcha
     s.zipName = kMemoryPackageName;
     s.cached = true;
     s.password.assign(password ? password : L"", password ? passwordLength : 0);
-    s.handle = ZipOpenMemory(data, size, WideToAnsiText(s.password).c_str());
+    s.handle.reset(ZipOpenMemory(data, size, WideToAnsiText(s.password).c_str()));
 }
 
 const std::wstring& CSkinPackage::GetResourceZip() { return State().zipName; }
 bool CSkinPackage::IsCachedResourceZip() { return State().cached; }
-ZipHandle CSkinPackage::GetResourceZipHandle() { return State().cached ? State().handle : nullptr; }
+ZipHandle CSkinPackage::GetResourceZipHandle() { return State().cached ? State().handle.get() : nullptr; }
 void CSkinPackage::CloseResourceZip() { ClosePackage(State()); }
 
 void CSkinPackage::Reset() {
-    PackageState& s = State();
-    ClosePackage(s);
-    s = PackageState{};
+    State() = PackageState{};  // closes the cached handle
 }
 
 bool CSkinPackage::SkinFileExists(const std::wstring& name) {
@@ -119,9 +101,8 @@ bool CSkinPackage::SkinFileExists(const std::wstring& name) {
         const std::wstring path = s.resourcePath + name;
         return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
-    ZipHandle opened = nullptr;
-    ZipHandle h = AcquireHandle(s, opened);
-    ScopedZip guard(opened);
+    unique_zip opened;
+    const ZipHandle h = AcquireHandle(s, opened);
     if (!h) return false;
     int index = -1;
     return ZipFindItem(h, PackageKey(name).c_str(), true, &index, nullptr) == ZR_OK;
@@ -174,9 +155,8 @@ bool CSkinPackage::ReadSkinFile(const std::wstring& name, SkinFileUse use, SkinF
         ok = ReadDiskFile(s.resourcePath + name, limit, bytes, error);
     } else {
         // 2. The package: the cached handle or one opened for this lookup.
-        ZipHandle opened = nullptr;
-        ZipHandle h = AcquireHandle(s, opened);
-        ScopedZip guard(opened);
+        unique_zip opened;
+        const ZipHandle h = AcquireHandle(s, opened);
         if (!h) {
             fail(L"Error opening zip file");
         } else {
