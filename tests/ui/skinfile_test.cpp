@@ -211,36 +211,33 @@ TEST_F(SkinFileTest, MarkupSizeLimitInPackageAndOnDisk) {
     struct Case {
         const wchar_t* name;
         const wchar_t* error;  // empty: loads
-    } diskCases[] = {
+    };
+    auto expectLoads = [&](const Case (&cases)[4]) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testutil::WideToUtf8(c.name));
+            SkinUI::CMarkup markup;
+            const bool ok = markup.LoadFromFile(c.name);
+            EXPECT_EQ(ok, *c.error == 0);
+            EXPECT_EQ(markup.LastErrorMessage(), c.error);
+            EXPECT_EQ(markup.LastErrorLocation(), L"");
+            if (ok) { EXPECT_EQ(std::wcslen(markup.GetRoot().GetValue()), limit - 7); }
+        }
+    };
+    expectLoads({
         {L"exact.xml", L""},
         {L"over.xml", L"File too large"},
         {L"empty.xml", L"File is empty"},
         {L"absent.xml", L"Error opening file"},
-    };
-    for (const Case& c : diskCases) {
-        SCOPED_TRACE(testutil::WideToUtf8(c.name));
-        SkinUI::CMarkup markup;
-        const bool ok = markup.LoadFromFile(c.name);
-        EXPECT_EQ(ok, *c.error == 0);
-        EXPECT_EQ(markup.LastErrorMessage(), c.error);
-        EXPECT_EQ(markup.LastErrorLocation(), L"");
-        if (ok) { EXPECT_EQ(std::wcslen(markup.GetRoot().GetValue()), limit - 7); }
-    }
+    });
     // In the package.
     const std::string& pkg = Keep(ziputil::BuildZip({{"exact.xml", exact}, {"over.xml", over}, {"empty.xml", ""}}));
     UseMemory(pkg);
-    const Case zipCases[] = {
+    expectLoads({
         {L"exact.xml", L""},
         {L"over.xml", L"File too large"},
         {L"empty.xml", L"File is empty"},
         {L"absent.xml", L"Could not find ziped file"},
-    };
-    for (const Case& c : zipCases) {
-        SCOPED_TRACE(testutil::WideToUtf8(c.name));
-        SkinUI::CMarkup markup;
-        EXPECT_EQ(markup.LoadFromFile(c.name), *c.error == 0);
-        EXPECT_EQ(markup.LastErrorMessage(), c.error);
-    }
+    });
     // Images have no such limit.
     SkinFileBytes bytes;
     EXPECT_TRUE(CSkinPackage::ReadSkinFile(L"over.xml", SkinFileUse::Image, bytes));
