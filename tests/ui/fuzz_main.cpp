@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive/qvrzip.h"
+#include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/ziputil.h"
 #include "ui/core/uimarkup.h"
 #include "ui/render/uidecoders.h"
@@ -226,7 +227,8 @@ private:
 int RunZip(const BYTE* data, size_t size) {
     int outcomes = 0;
     ZRESULT r = 0;
-    ZipHandle h = ZipOpenMemory(data, static_cast<DWORD>(size), "pw", &r);
+    const nq::unique_any<ZipHandle, &ZipClose> zip(ZipOpenMemory(data, static_cast<DWORD>(size), "pw", &r));
+    const ZipHandle h = zip.get();
     if (!h) return 0;
     ++outcomes;
     ZipEntryInfo all;
@@ -253,7 +255,6 @@ int RunZip(const BYTE* data, size_t size) {
     int index = -1;
     ZipFindItem(h, L"Layout/Layout.xml", true, &index, nullptr);
     ZipFindItem(h, L"secret.txt", false, &index, nullptr);
-    ZipClose(h);
     return outcomes;
 }
 
@@ -360,7 +361,7 @@ int main(int argc, char** argv) {
     g_target = target;
     ::SetUnhandledExceptionFilter(OnCrash);
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    HANDLE watchdog = ::CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
+    const nq::unique_handle watchdog(::CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
 
     Mutator mutator(static_cast<uint32_t>(seed));
     const DWORD begin = ::GetTickCount();
@@ -384,10 +385,7 @@ int main(int argc, char** argv) {
         if (took > slowest) slowest = took;
     }
     g_running.store(false);
-    if (watchdog) {
-        ::WaitForSingleObject(watchdog, 2000);
-        ::CloseHandle(watchdog);
-    }
+    if (watchdog) ::WaitForSingleObject(watchdog.get(), 2000);
     const DWORD elapsed = ::GetTickCount() - begin;
     std::printf("ui_fuzz target=%s seed=%lu iterations=%lu elapsed_ms=%lu slowest_ms=%lu outcomes=%lu\n",
                 target.c_str(), seed, done, static_cast<unsigned long>(elapsed), static_cast<unsigned long>(slowest),

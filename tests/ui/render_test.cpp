@@ -299,8 +299,9 @@ TEST(DrawShapes, LinesRectanglesAndRoundRectangles) {
 
 TEST(Clip, RectangleAndRoundClipsAreRestored) {
     Canvas c(40, 40, 0xFFFFFFFF);
-    HBRUSH red = ::CreateSolidBrush(RGB(255, 0, 0));
-    HBRUSH green = ::CreateSolidBrush(RGB(0, 255, 0));
+    const nq::unique_hbrush redBrush(::CreateSolidBrush(RGB(255, 0, 0)));
+    const nq::unique_hbrush greenBrush(::CreateSolidBrush(RGB(0, 255, 0)));
+    const HBRUSH red = redBrush.get(), green = greenBrush.get();
     const RECT all = c.all();
     {
         CRenderClip clip;
@@ -327,8 +328,6 @@ TEST(Clip, RectangleAndRoundClipsAreRestored) {
     EXPECT_EQ(c.At(0, 0), 0xFFFFFFu);
     EXPECT_EQ(c.At(20, 20), 0xFF0000u);
     EXPECT_EQ(c.At(20, 0), 0xFF0000u);
-    ::DeleteObject(red);
-    ::DeleteObject(green);
 }
 
 TEST(ImageString, DestinationsInsideTheControl) {
@@ -389,14 +388,13 @@ public:
         LOGFONTW lf = {};
         lf.lfHeight = -14;
         wcscpy_s(lf.lfFaceName, L"Tahoma");
-        font_ = ::CreateFontIndirectW(&lf);
-        SetFont(0, font_);
+        font_.reset(::CreateFontIndirectW(&lf));
+        SetFont(0, font_.get());
     }
-    ~TextHost() override { ::DeleteObject(font_); }
     bool IsEditControl(CControlUI* control) const override { return control != nullptr; }
 
 private:
-    HFONT font_;
+    nq::unique_hfont font_;
 };
 
 std::vector<DWORD> Draw(TextHost& host, const wchar_t* text, RECT rc, UINT style, int w = 200, int h = 40) {

@@ -1,6 +1,7 @@
 // Attribute value readers and the DPI model.
 #include <gtest/gtest.h>
 
+#include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/testutil.h"
 #include "ui/core/uidpi.h"
 #include "ui/core/uivalue.h"
@@ -149,9 +150,8 @@ TEST(Dpi, AwarenessModes) {
 TEST(Dpi, MonitorOfThePrimaryScreen) {
     const HMONITOR primary = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     ASSERT_NE(primary, nullptr);
-    HDC screen = ::GetDC(nullptr);
-    const int logPixels = ::GetDeviceCaps(screen, LOGPIXELSX);
-    ::ReleaseDC(nullptr, screen);
+    const nq::scoped_getdc screen(nullptr);
+    const int logPixels = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
     EXPECT_EQ(MonitorDpi(primary), logPixels);
 }
 
