@@ -13,8 +13,6 @@ namespace SkinUI {
 constexpr int kMaxImageSide = 16384;
 // Largest pixel count (width * height) of one image: 16 Mpixel (64 MiB of RGBA).
 constexpr size_t kMaxImagePixels = 16u * 1024u * 1024u;
-// Largest SVG document read from disk by name.
-constexpr size_t kMaxSvgFileSize = 16u * 1024u * 1024u;
 
 // Frees pixels with the decoders' allocator.
 struct DecodedPixelsFree {

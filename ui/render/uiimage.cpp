@@ -240,15 +240,10 @@ std::unique_ptr<ImageInfo> LoadSkinImage(const std::wstring& nameIn, const std::
         if (!data) return nullptr;
     }
 
-    // 3-5. Decode into a premultiplied DIB.
-    std::unique_ptr<ImageInfo> image;
-    if (data) {
-        image = DecodeSkinImage(data, size, svg, scale, mask);
-    } else if (svg) {
-        // No bytes: the SVG file named by the name itself.
-        SkinFileBytes disk;
-        if (ReadDiskFile(name, kMaxSvgFileSize, disk)) image = DecodeSkinImage(disk.data.get(), disk.size, true, scale, mask);
-    }
+    // 3-5. Decode into a premultiplied DIB. (A file name the package lacks was
+    //      already looked for on disk by ReadSkinFile, SVG or not.)
+    if (!data) return nullptr;
+    std::unique_ptr<ImageInfo> image = DecodeSkinImage(data, size, svg, scale, mask);
     if (image) image->resType = resType;
     return image;
 }
