@@ -171,6 +171,18 @@ TEST_P(NineGrid, OnlyPartsTouchingThePaintRectangle) {
     EXPECT_EQ(c.At(20, 20), kBackground & 0xFFFFFF);  // middle starts at 12: not touched
 }
 
+TEST_P(NineGrid, TilesInsideAPaintRectangleKeepTheirPhase) {
+    auto img = CoordinateImage();
+    Canvas c(40, 40, kBackground);
+    // Middle 12..28 in 2-pixel tiles of source columns/rows 2 and 3; the paint
+    // rectangle starts inside the tile at 20 and ends inside the one at 26.
+    RenderEngine::DrawImage(c.dc(), img->hBitmap(), RECT{10, 10, 30, 30}, RECT{21, 21, 27, 27}, RECT{0, 0, 6, 6},
+                            RECT{2, 2, 2, 2}, GetParam(), 255, false, true, true);
+    for (int i = 21; i < 27; ++i) EXPECT_EQ(SourceOf(c.At(i, i)), std::make_pair(2 + i % 2, 2 + i % 2)) << i;
+    EXPECT_EQ(c.At(19, 19), kBackground & 0xFFFFFF);  // tiles wholly before the paint rectangle: not drawn
+    EXPECT_EQ(c.At(28, 28), kBackground & 0xFFFFFF);  // the corner does not reach it either
+}
+
 INSTANTIATE_TEST_SUITE_P(CopyAndBlend, NineGrid, ::testing::Values(false, true));
 
 TEST(DrawImage, OneToOneCopyOfThePaintRectangle) {

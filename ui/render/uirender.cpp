@@ -354,12 +354,18 @@ void RenderEngine::DrawImage(HDC hDC, HBITMAP hBitmap, const RECT& rc, const REC
             //    last tile is cut, and so is its source.
             const int stepX = xtiled ? Width(sm) : Width(dm);
             const int stepY = ytiled ? Height(sm) : Height(dm);
-            for (int y = dm.top; y < dm.bottom; y += stepY) {
+            // The first tile that reaches the paint rectangle (a middle that
+            // starts far outside it, as in a scrolled list, is not walked tile by tile).
+            auto firstTile = [](LONG start, LONG paintStart, int step) {
+                return paintStart > start ? static_cast<int>(start + (paintStart - start) / step * step)
+                                          : static_cast<int>(start);
+            };
+            for (int y = firstTile(dm.top, rcPaint.top, stepY); y < dm.bottom; y += stepY) {
                 const int h = std::min(stepY, static_cast<int>(dm.bottom) - y);
                 if (y + h <= rcPaint.top) continue;
                 if (y >= rcPaint.bottom) break;
                 const int srcH = ytiled ? h : Height(sm);
-                for (int x = dm.left; x < dm.right; x += stepX) {
+                for (int x = firstTile(dm.left, rcPaint.left, stepX); x < dm.right; x += stepX) {
                     const int w = std::min(stepX, static_cast<int>(dm.right) - x);
                     if (x + w <= rcPaint.left) continue;
                     if (x >= rcPaint.right) break;
