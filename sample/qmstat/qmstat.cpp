@@ -63,11 +63,13 @@ std::wstring SelfFolder() {
     return slash == std::wstring::npos ? L"" : folder.substr(0, slash + 1);
 }
 
-std::string Quote(const char* text) {
+// `length` > 0: exactly that many bytes (the text need not end in a NUL).
+std::string Quote(const char* text, int length = 0) {
     if (!text) return "null";
+    const size_t n = length > 0 ? static_cast<size_t>(length) : std::strlen(text);
     std::string out = "\"";
-    for (const char* p = text; *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -275,7 +277,7 @@ QMSTAT_API int __stdcall stat_http_post(const char* url, const char* body, int l
     std::string call;
     {
         std::lock_guard<std::mutex> hold(g.lock);
-        call = "stat_http_post(" + Quote(url) + ", " + Quote(body) + ", " + Num(length) + ", " +
+        call = "stat_http_post(" + Quote(url) + ", " + Quote(body, length) + ", " + Num(length) + ", " +
                                  Num(wait ? 1 : 0) + ")";
         if (!g.post || !url || !*url) {
             Journal(call + " = 0");
