@@ -155,6 +155,19 @@ TEST_F(StatisticsDll, WithoutItsNetworkDllInitFailsAndNothingIsSent) {
     EXPECT_TRUE(NewRequests().empty());
 }
 
+TEST_F(StatisticsDll, ANetworkDllWithoutItsExportIsLetGo) {
+    // Any DLL without qmnet_post_json stands in for a damaged qmnet.dll.
+    const std::wstring net = dir_ + L"\\qmnet.dll";
+    ASSERT_TRUE(CopyTo(BinDir() + L"\\ContosoSupport.dll", net));
+    Load();
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(Get<InitFn>("stat_init")());
+    Get<IntFn>("stat_close")(0);
+    ::FreeLibrary(dll_);
+    dll_ = nullptr;
+    EXPECT_EQ(::GetModuleHandleW(net.c_str()), nullptr) << "qmnet.dll is still loaded";
+    EXPECT_TRUE(::DeleteFileW(net.c_str()));
+}
+
 TEST_F(StatisticsDll, AServerThatDoesNotAnswerGivesZero) {
     Load();
     ASSERT_TRUE(Get<InitFn>("stat_init")());
