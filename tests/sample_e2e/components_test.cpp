@@ -168,6 +168,17 @@ TEST_F(StatisticsDll, ANetworkDllWithoutItsExportIsLetGo) {
     EXPECT_TRUE(::DeleteFileW(net.c_str()));
 }
 
+TEST_F(StatisticsDll, TheJournalShowsExactlyTheGivenBodyLength) {
+    ASSERT_TRUE(::DeleteFileW((dir_ + L"\\qmnet.dll").c_str()));  // nothing is sent
+    Load();
+    EXPECT_FALSE(Get<InitFn>("stat_init")());
+    // Only the first two bytes are the body; the rest must not be read.
+    EXPECT_EQ(Get<PostFn>("stat_http_post")("http://127.0.0.1:8100/stat/none", "{}XYZ", 2, TRUE), 0);
+    EXPECT_EQ(Journal(dir_), (std::vector<std::string>{
+                                 "stat_init() = 0",
+                                 "stat_http_post(\"http://127.0.0.1:8100/stat/none\", \"{}\", 2, 1) = 0"}));
+}
+
 TEST_F(StatisticsDll, AServerThatDoesNotAnswerGivesZero) {
     Load();
     ASSERT_TRUE(Get<InitFn>("stat_init")());
