@@ -24,9 +24,16 @@ echo "deps prefix: $DEPS ($(( $(date +%s) - t0 )) s)" >&2
 
 step "configure and build ($BUILD_DIR)"
 t0=$(date +%s)
+# ccache, when present, shares compiled objects between build trees and
+# checkouts: paths below the checkout are hashed relative to it.
+launcher=()
+if command -v ccache >/dev/null; then
+  cc_launcher="env;CCACHE_BASEDIR=$root;CCACHE_NOHASHDIR=1;ccache"
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$cc_launcher" -DCMAKE_CXX_COMPILER_LAUNCHER="$cc_launcher")
+fi
 cmake -S . -B "$BUILD_DIR" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw32.cmake" \
-  -DQVR_DEPS_PREFIX="$DEPS" >/dev/null
+  -DQVR_DEPS_PREFIX="$DEPS" "${launcher[@]}" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 echo "build: $(( $(date +%s) - t0 )) s" >&2
 
