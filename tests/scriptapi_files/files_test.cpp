@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "tests/common/testutil.h"
 #include "tests/common/treeutil.h"
 #include "tests/scriptapi_files/filehelpers.h"
+#include "utility/base/qvrprotectedfolders.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
 namespace {
@@ -287,6 +289,87 @@ TEST_F(Files, RecursiveDeleteRefusesADriveRoot) {
     EXPECT_EQ(debug.Count(L"vq QVRScriptEngine::DeleteDirectoriesEx refuses to delete the root " + root + L"\r\n"), 1);
     ::DeleteFileW(keep.c_str());
     ::RemoveDirectoryW((root + L"sub").c_str());
+}
+
+// The deletes that remove or empty a whole folder refuse the protected folders
+// (see qvrfolders). The protected set is replaced by stand-ins in the test's
+// folder, so that a fault empties only them: a Windows folder protected with
+// everything below it, a Program Files folder, and a Users folder with a
+// profile and its known folders. Folders inside them are deleted as usual.
+TEST_F(Files, DeletesRefuseProtectedFolders) {
+    const std::wstring sys = base_ + L"\\sys";
+    std::wstring windows, programs, users;
+    for (const wchar_t* d : {L"", L"\\Windows", L"\\Windows\\System32", L"\\Program Files", L"\\Program Files\\Contoso",
+                             L"\\Users", L"\\Users\\ann", L"\\Users\\ann\\Documents", L"\\Users\\ann\\Documents\\Contoso",
+                             L"\\Users\\ann\\AppData", L"\\Users\\ann\\AppData\\Roaming"}) {
+        ASSERT_TRUE(::CreateDirectoryW((sys + d).c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW((sys + d + L"\\sub").c_str(), nullptr));
+        ASSERT_TRUE(testutil::WriteFileBytes(sys + d + L"\\keep.txt", "keep"));
+        ASSERT_TRUE(testutil::WriteFileBytes(sys + d + L"\\sub\\keep.txt", "keep"));
+    }
+    ASSERT_TRUE(qvrfolders::CanonicalPath(sys + L"\\Windows", &windows));
+    ASSERT_TRUE(qvrfolders::CanonicalPath(sys + L"\\Program Files", &programs));
+    ASSERT_TRUE(qvrfolders::CanonicalPath(sys + L"\\Users", &users));
+    qvrfolders::ReplaceProtectedForTesting(qvrfolders::ProtectedFolders(
+        {{windows, qvrfolders::Refusal::kWindows, qvrfolders::Match::kSubtree},
+         {programs, qvrfolders::Refusal::kSystem, qvrfolders::Match::kExact}},
+        users));
+    struct Restore {
+        ~Restore() { qvrfolders::ReplaceProtectedForTesting(qvrfolders::ProtectedFolders::ReadFromSystem()); }
+    } restore;
+    ::SetEnvironmentVariableW(L"QVRTEST_SYS", sys.c_str());
+    testutil::SetScriptGlobal("SYS", sys);
+
+    struct Row {
+        const wchar_t* rel;  // below sys
+        const char* given;   // the path as the script gives it
+        const wchar_t* why;  // the refusal's explanation, or null: deleted
+    };
+    const Row rows[] = {
+        {L"\\Windows", "SYS .. '\\\\Windows'", L"the Windows folder or a folder inside it"},
+        {L"\\Windows\\System32", "'%QVRTEST_SYS%/Windows/System32/'", L"the Windows folder or a folder inside it"},
+        {L"\\Program Files", "SYS .. '\\\\Program Files\\\\sub\\\\..'", L"a system folder (Program Files, ProgramData or Users)"},
+        {L"\\Users", "SYS .. '\\\\USERS'", L"a system folder (Program Files, ProgramData or Users)"},
+        {L"\\Users\\ann", "SYS .. '\\\\Users\\\\ann'", L"a user profile"},
+        {L"\\Users\\ann\\Documents", "SYS .. '\\\\Users\\\\ann\\\\Documents'", L"a user's own folder (Desktop, Documents, AppData and the like)"},
+        {L"\\Users\\ann\\AppData\\Roaming", "SYS .. '\\\\Users\\\\ann\\\\AppData\\\\Roaming'",
+         L"a user's own folder (Desktop, Documents, AppData and the like)"},
+        {L"\\Program Files\\Contoso", "SYS .. '\\\\Program Files\\\\Contoso'", nullptr},
+        {L"\\Users\\ann\\Documents\\Contoso", "SYS .. '\\\\Users\\\\ann\\\\Documents\\\\Contoso'", nullptr},
+    };
+    for (const Row& r : rows) {
+        const std::wstring folder = sys + r.rel;
+        SCOPED_TRACE(testutil::WideToUtf8(folder));
+        testutil::DebugLines debug;
+        const std::string given = r.given;
+        EXPECT_EQ(testutil::Describe("local p = " + given + "\n"
+                                     "local a = select('#', Lua_DelFileRecursive(p))\n"
+                                     "local b = select('#', Lua_DelFileRecursiveEx(p, function() end))\n"
+                                     "return a, b, Lua_DeleteFile(p), Lua_DeleteFileEx(p)"),
+                  r.why ? "0, 0, false, false" : "0, 1, true, true");  // deleted by the first call
+        QVRScriptEngine::DeleteDirectories((folder + L"\\*").c_str());
+        QVRScriptEngine::DeleteDirectoriesEx((folder + L"\\*.*").c_str(), nullptr);
+        if (!r.why) {
+            EXPECT_FALSE(testutil::FileExists(folder));
+            continue;
+        }
+        EXPECT_EQ(testutil::ReadFileOr(folder + L"\\keep.txt"), "keep");
+        EXPECT_EQ(testutil::ReadFileOr(folder + L"\\sub\\keep.txt"), "keep");
+        // One refusal line per delete, naming the folder as the delete saw it.
+        int refusals = 0;
+        for (const std::wstring& line : debug.lines())
+            if (line.find(L" refuses to delete the protected folder ") != std::wstring::npos &&
+                line.find(std::wstring(L"(") + r.why + L")\r\n") != std::wstring::npos)
+                ++refusals;
+        EXPECT_EQ(refusals, 6);
+        for (const wchar_t* name : {L"QVRScriptEngine::DeleteDirectories", L"QVRScriptEngine::DeleteDirectoriesEx",
+                                    L"Lua_DeleteFile", L"Lua_DeleteFileEx"})
+            EXPECT_TRUE(std::any_of(debug.lines().begin(), debug.lines().end(), [&](const std::wstring& line) {
+                return line.rfind(std::wstring(L"vq ") + name + L" refuses to delete the protected folder ", 0) == 0;
+            })) << testutil::WideToUtf8(name);
+    }
+    // Everything that was not deleted on purpose is still there.
+    EXPECT_EQ(testutil::ReadFileOr(sys + L"\\keep.txt"), "keep");
 }
 
 TEST_F(Files, DeleteFileAfterRebootSchedulesTheFile) {

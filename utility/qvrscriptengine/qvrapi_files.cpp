@@ -13,6 +13,7 @@
 
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "../../nqpublic/nqbase/nqhandle.h"
+#include "../base/qvrprotectedfolders.h"
 #include "qvrscriptapi.h"
 #include "qvrscriptargs.h"
 #include "qvrscriptengine.h"
@@ -175,14 +176,40 @@ void DeleteTree(const wchar_t* name, const std::wstring& path, ScriptCallback* o
     }
 }
 
-// Both recursive deletes refuse a drive or share root: a script whose install
-// folder was set to "D:\" must not empty the drive.
+// The deletes that remove or empty a whole folder refuse the protected
+// folders (the Windows folder and everything below it, Program Files, the
+// user's profile and known folders...; see qvrfolders): a script whose
+// install folder was set to one of them must not empty it. `path` is a
+// folder, a file or a pattern with wildcards in its last part (which would
+// empty the pattern's folder). True, with a debug line, when refused.
+bool RefuseProtected(const wchar_t* function, const std::wstring& path) {
+    std::wstring folder;
+    if (::PathIsDirectoryW(path.c_str())) {
+        folder = path;
+    } else if (std::wstring(::PathFindFileNameW(path.c_str())).find_first_of(L"*?") != std::wstring::npos) {
+        folder = path.substr(0, ::PathFindFileNameW(path.c_str()) - path.c_str());
+    } else {
+        return false;  // a single file
+    }
+    const qvrfolders::Refusal refusal = qvrfolders::Protected().Classify(folder);
+    if (refusal == qvrfolders::Refusal::kNone || refusal == qvrfolders::Refusal::kEmpty ||
+        refusal == qvrfolders::Refusal::kRelative)
+        return false;
+    DebugTrace(L"%s refuses to delete the protected folder %s (%s)\r\n", function, path.c_str(),
+               qvrfolders::Describe(refusal));
+    return true;
+}
+
+// Both recursive deletes refuse a drive or share root (a script whose install
+// folder was set to "D:\" must not empty the drive) and the other protected
+// folders.
 void DeleteDirectoriesImpl(const wchar_t* name, const wchar_t* path, ScriptCallback* onFailure) {
     const std::wstring full = FullPath(path);
     if (::PathIsRootW(full.c_str())) {
         DebugTrace(L"%s refuses to delete the root %s\r\n", name, full.c_str());
         return;
     }
+    if (RefuseProtected(name, full)) return;
     DeleteTree(name, full, onFailure);
 }
 
@@ -244,6 +271,11 @@ int Lua_DeleteFile(lua_State* L) {
         const std::wstring path = qvrargs::Path(L, 1);
         for (;;) {
             if (!Exists(path)) break;
+            // The shell deletes a folder with everything in it.
+            if (RefuseProtected(L"Lua_DeleteFile", FullPath(path.c_str()))) {
+                ok = false;
+                break;
+            }
             const int code = ShellFileOperation(FO_DELETE, path, nullptr, kDeleteFlags);
             if (code == 0) break;
 
@@ -265,7 +297,9 @@ int Lua_DeleteFileEx(lua_State* L) {
     bool ok = true;
     {
         const std::wstring path = qvrargs::Path(L, 1);
-        if (Exists(path)) ok = ShellFileOperation(FO_DELETE, path, nullptr, kQuietDeleteFlags) == 0;
+        if (Exists(path))
+            ok = !RefuseProtected(L"Lua_DeleteFileEx", FullPath(path.c_str())) &&
+                 ShellFileOperation(FO_DELETE, path, nullptr, kQuietDeleteFlags) == 0;
     }
     lua_pushboolean(L, ok);
     return 1;
