@@ -21,6 +21,12 @@ SRes MemInStream_Read(ISeekInStreamPtr pp, void* buf, size_t* size) {
         n = p->size - p->position;
         if (*size < n) n = *size;
         if (n != 0) std::memcpy(buf, p->data + p->position, n);
+        if (p->firstTwoExchanged && p->size >= 2) {
+            // Bytes 0 and 1 are read from each other's place.
+            Byte* out = static_cast<Byte*>(buf);
+            for (uint32_t k = 0; k < 2; ++k)
+                if (k >= p->position && k < p->position + n) out[k - p->position] = p->data[1 - k];
+        }
         p->position += static_cast<uint32_t>(n);
     }
     *size = n;
@@ -53,8 +59,8 @@ SRes MemInStream_Seek(ISeekInStreamPtr pp, Int64* pos, ESzSeek origin) {
 
 }  // namespace
 
-CMemInStream::CMemInStream(const void* block, uint32_t blockSize)
-    : data(static_cast<const Byte*>(block)), size(blockSize), position(0) {
+CMemInStream::CMemInStream(const void* block, uint32_t blockSize, bool exchanged)
+    : data(static_cast<const Byte*>(block)), size(blockSize), position(0), firstTwoExchanged(exchanged) {
     vt.Read = &MemInStream_Read;
     vt.Seek = &MemInStream_Seek;
 }
@@ -309,4 +315,37 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
     SzArEx_Free(&db, &allocMain);
     HeapFreeFn(nullptr, path);
     return result;
+}
+
+int List7zEntries(ISeekInStreamPtr stream, const OnArchiveEntry& onEntry) {
+    CrcGenerateTable();
+    ISzAlloc allocMain = {&HeapAllocFn, &HeapFreeFn};
+    ISzAlloc allocTemp = {&HeapAllocFn, &HeapFreeFn};
+
+    HeapBlock lookBuf;
+    lookBuf.p = HeapAllocFn(nullptr, kLookAheadSize);
+    if (!lookBuf.p) return SZ_ERROR_MEM;
+    CLookToRead2 look;
+    LookToRead2_CreateVTable(&look, True);
+    look.realStream = stream;
+    look.buf = static_cast<Byte*>(lookBuf.p);
+    look.bufSize = kLookAheadSize;
+    LookToRead2_INIT(&look);
+
+    CSzArEx db;
+    SzArEx_Init(&db);
+    const SRes res = SzArEx_Open(&db, &look.vt, &allocMain, &allocTemp);
+    if (res == SZ_OK && db.NumFiles != 0 && !db.FileNameOffsets) {
+        SzArEx_Free(&db, &allocMain);
+        return SZ_ERROR_ARCHIVE;
+    }
+    if (res == SZ_OK && onEntry) {
+        for (UInt32 i = 0; i < db.NumFiles; ++i) {
+            size_t units = 0;
+            const UInt16* name = EntryName(db, i, units);
+            onEntry(reinterpret_cast<const wchar_t*>(name), units ? units - 1 : 0, SzArEx_IsDir(&db, i) != 0);
+        }
+    }
+    SzArEx_Free(&db, &allocMain);
+    return res;
 }

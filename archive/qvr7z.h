@@ -18,13 +18,17 @@
 // Non-owning, seekable view over a caller-owned block, laid out as an
 // ISeekInStream (the interface first, then the view). The block must stay
 // alive and unchanged while the stream is in use.
+// With `firstTwoExchanged` the stream reads the block as if its first two
+// bytes were exchanged (the payload resource's stored form), leaving the
+// block itself untouched.
 struct CMemInStream {
-    CMemInStream(const void* data, uint32_t size);
+    CMemInStream(const void* data, uint32_t size, bool firstTwoExchanged = false);
 
     ISeekInStream vt;  // Read, Seek
     const Byte* data;
     uint32_t size;
     uint32_t position;
+    bool firstTwoExchanged;
 };
 
 // Called with the full path after each file entry has been written, closed and
@@ -46,6 +50,13 @@ constexpr int kExtractFileError = 11;  // SZ_ERROR_FAIL: an output file failed
 // before anything is written.
 int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
                          const OnCreateFileFailed& onCreateFileFailed);
+
+// Calls `onEntry` with every stored entry name (UTF-16, not terminated at
+// `length`, '/' or '\' separated) and whether the entry is a directory,
+// reading only the archive's headers: nothing is decoded or written. The
+// result is 0 or a code of the reader's set.
+using OnArchiveEntry = std::function<void(const wchar_t* name, size_t length, bool isDirectory)>;
+int List7zEntries(ISeekInStreamPtr stream, const OnArchiveEntry& onEntry);
 
 // True when a stored entry name (UTF-16, '/' or '\' separated) names a file
 // inside the directory it is extracted to.

@@ -11,6 +11,8 @@
 #include "../utility/qvrscriptengine/qvrscriptengine.h"
 #include "appinstance.h"
 #include "commandline.h"
+#include "exitcodes.h"
+#include "installfolder.h"
 #include "installmgr.h"
 #include "../utility/qvrscriptengine/qvrscriptglobals.h"
 
@@ -37,7 +39,8 @@ private:
     ULONG_PTR token_ = 0;
 };
 
-void RunSilent(lua_State* L) {
+// Returns the exit code.
+int RunSilent(lua_State* L) {
     CInstallMgr& mgr = CInstallMgr::Instance();
     {
         auto lock = mgr.LockScript();
@@ -45,12 +48,15 @@ void RunSilent(lua_State* L) {
         DebugTrace(L"global_ss_install==true ~!\r\n");
         DebugTrace(L"start ss install!");
         scriptglobals::SetText(L, "InstallPath", scriptglobals::GetText(L, "global_install_path"));
+        // The folder is checked before anything changes.
+        if (!AcceptSilentInstallFolder(L)) return kExitFolderRefused;
     }
     mgr.BeforeInstall();
     mgr.OnInstall();
     mgr.BeforeComplete();
     mgr.AfterComplete();
     ::SendMessageW(g_listener, kInstallCompleteMsg, 0, 0);
+    return kExitOk;
 }
 
 }  // namespace
@@ -131,10 +137,10 @@ int Run() {
                               scriptglobals::GetBool(L, "global_ss_install"));
     }
     if (silent) {
-        RunSilent(L);
+        const int code = RunSilent(L);
         if (SUCCEEDED(com)) ::CoUninitialize();
         ::MoveFileExW(g_logBase.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        return 0;
+        return code;
     }
     RunInteractive(instance.get(), appId);
     if (SUCCEEDED(com)) ::CoUninitialize();

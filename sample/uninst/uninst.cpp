@@ -18,6 +18,15 @@
 // copy with "/from:<install folder> /parent:<pid>" added, and ends. The copy
 // waits for it, does the work, and leaves its own folder to be deleted at the
 // next restart. Its log is %TEMP%\Uninstall_<date>.log.
+//
+// It never works on a protected folder (a drive root, the Windows folder,
+// Program Files, a user's profile or known folders...): an installation there
+// cannot be told from the user's own files, so neither the first stage nor
+// the copy goes on when the install folder is one of them.
+//
+// Exit codes: 0 done, 1 the user declined, 2 no uninstall information or no
+// install folder, 3 the copy could not be started, 4 no script engine,
+// 5 the install folder is a protected folder.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -28,6 +37,7 @@
 #include "nqpublic/nqbase/log/nqbaselog.h"
 #include "nqpublic/nqbase/nqhandle.h"
 #include "sample/common/contoso.h"
+#include "utility/base/qvrprotectedfolders.h"
 #include "utility/qvrscriptengine/qvrscriptargs.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 #include "utility/qvrscriptengine/qvrscriptglobals.h"
@@ -39,6 +49,7 @@ using scriptglobals::GetText;
 using scriptglobals::SetText;
 
 constexpr wchar_t kCaption[] = L"Contoso 翻译 标准版 卸载";
+constexpr int kExitProtectedFolder = 5;
 
 struct Options {
     bool silent = false;
@@ -98,6 +109,18 @@ void Say(const Options& o, const std::wstring& text, UINT icon) {
     if (!o.silent) ::MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | icon);
 }
 
+// True (after the message and the log line) when `folder` is a protected
+// folder that the uninstaller must not work on.
+bool RefuseProtected(const Options& o, const std::wstring& folder) {
+    const qvrfolders::Refusal refusal = qvrfolders::Protected().Classify(folder);
+    if (refusal == qvrfolders::Refusal::kNone) return false;
+    LOG_INFO("protected folder, nothing removed: {} ({})", contoso::ToUtf8(folder),
+             contoso::ToUtf8(qvrfolders::Describe(refusal)));
+    Say(o, L"Contoso 翻译 标准版 位于系统或用户文件夹“" + folder + L"”中，为保护其中的文件，卸载未能进行。",
+        MB_ICONERROR);
+    return true;
+}
+
 // Loads one of the chunks the installer left in the install folder and runs it.
 bool RunChunk(const std::wstring& folder, const wchar_t* name) {
     std::string bytes;
@@ -112,6 +135,7 @@ bool RunChunk(const std::wstring& folder, const wchar_t* name) {
 int HandOver(const Options& o) {
     const std::wstring self = SelfPath();
     const std::wstring folder = FolderOf(self);
+    if (RefuseProtected(o, folder)) return kExitProtectedFolder;
     if (!::PathFileExistsW((folder + L"\\Uninst.dar0").c_str()) ||
         !::PathFileExistsW((folder + L"\\Uninst.dar1").c_str())) {
         Say(o, L"找不到卸载信息，无法卸载 Contoso 翻译 标准版。", MB_ICONERROR);
@@ -176,9 +200,9 @@ int Uninstall(const Options& o) {
     CNQBaseLog::Instance().InitLogger(WideToAnsi(logBase).c_str());
     LOG_INFO("uninstall from {}", contoso::ToUtf8(o.from));
 
-    // Never work on a drive's root or on a folder without the uninstall chunks.
-    if (o.from.empty() || ::PathIsRootW(o.from.c_str()) ||
-        !::PathFileExistsW((o.from + L"\\Uninst.dar1").c_str())) {
+    // Never work on a protected folder or on a folder without the uninstall chunks.
+    if (!o.from.empty() && RefuseProtected(o, o.from)) return kExitProtectedFolder;
+    if (o.from.empty() || !::PathFileExistsW((o.from + L"\\Uninst.dar1").c_str())) {
         LOG_INFO("no install folder to work on");
         Say(o, L"找不到 Contoso 翻译 标准版 的安装文件夹。", MB_ICONERROR);
         return 2;
@@ -207,11 +231,12 @@ int Uninstall(const Options& o) {
 
     QVRScriptEngine::CallEvent(L, "QVRSE_BeforeInit");
     const std::wstring installPath = GetText(L, "global_install_path");
-    if (installPath.empty() || ::PathIsRootW(installPath.c_str())) {
+    if (installPath.empty()) {
         LOG_INFO("the install folder is unknown; nothing removed");
         Say(o, L"找不到 Contoso 翻译 标准版 的安装文件夹。", MB_ICONERROR);
         return 2;
     }
+    if (RefuseProtected(o, installPath)) return kExitProtectedFolder;
     QVRScriptEngine::CallEvent(L, "QVRSE_OnUninstall");
     if (feedback) QVRScriptEngine::CallEvent(L, "QVRSE_FeedBack");
     QVRScriptEngine::CallEvent(L, "QVRSE_AfterUnintall");
