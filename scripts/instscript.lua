@@ -438,9 +438,17 @@ function QVRSE_OnInstall()
     os.exit(0)
   end
 
-  -- 6. The uninstaller's scripts.
-  Lua_ExtractResource("LUA", "GLOBAL_VAR.LUAC", global_install_path .. "\\Uninst.dar0")
-  Lua_ExtractResource("LUA", "UNINSTSCRIPT.LUAC", global_install_path .. "\\Uninst.dar1")
+  -- 6. The uninstaller's scripts. Without them, or without the main program,
+  -- the product could neither run nor be removed: the installation stops
+  -- here, visibly, with the installer's exit code for a file that could not
+  -- be written (6), before anything is registered.
+  local settings_written = Lua_ExtractResource("LUA", "GLOBAL_VAR.LUAC", global_install_path .. "\\Uninst.dar0")
+  local procedure_written = Lua_ExtractResource("LUA", "UNINSTSCRIPT.LUAC", global_install_path .. "\\Uninst.dar1")
+  if not (settings_written and procedure_written and Lua_PathFileExists(Lua_ExpandEnv(main_exe_path()))) then
+    Lua_Logout("Uninst.dar0/Uninst.dar1 or the main program could not be written to " .. tostring(global_install_path))
+    Lua_MsgBox("写入文件时出现错误，安装程序将终止！", title)
+    os.exit(6)
+  end
 
   -- 7-8. The support DLL: system check and the product's certificate.
   main_app_fullpath = main_exe_path()
