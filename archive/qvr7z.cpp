@@ -141,6 +141,34 @@ struct HeapBlock {
     ~HeapBlock() { HeapFreeFn(nullptr, p); }
 };
 
+// The reader's database opened over a stream through a look-ahead buffer,
+// with the allocators it was opened with; all of it is released with the
+// object. It stays where it was made (the reader keeps pointers into it).
+struct OpenedArchive {
+    ISzAlloc allocMain = {&HeapAllocFn, &HeapFreeFn};
+    ISzAlloc allocTemp = {&HeapAllocFn, &HeapFreeFn};
+    HeapBlock lookBuf;
+    CLookToRead2 look;
+    CSzArEx db;
+
+    OpenedArchive() { SzArEx_Init(&db); }
+    ~OpenedArchive() { SzArEx_Free(&db, &allocMain); }
+    OpenedArchive(const OpenedArchive&) = delete;
+    OpenedArchive& operator=(const OpenedArchive&) = delete;
+
+    SRes Open(ISeekInStreamPtr stream) {
+        CrcGenerateTable();
+        lookBuf.p = HeapAllocFn(nullptr, kLookAheadSize);
+        if (!lookBuf.p) return SZ_ERROR_MEM;
+        LookToRead2_CreateVTable(&look, True);  // look-ahead variant: fills the whole buffer
+        look.realStream = stream;
+        look.buf = static_cast<Byte*>(lookBuf.p);
+        look.bufSize = kLookAheadSize;
+        LookToRead2_INIT(&look);
+        return SzArEx_Open(&db, &look.vt, &allocMain, &allocTemp);
+    }
+};
+
 // Entry name i of the database: pointer into the name buffer and its length
 // in UTF-16 units including the terminating zero.
 const UInt16* EntryName(const CSzArEx& db, UInt32 i, size_t& units) {
@@ -173,27 +201,10 @@ DWORD WindowsAttributes(UInt32 stored) {
 
 int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
                          const OnCreateFileFailed& onCreateFileFailed) {
-    CrcGenerateTable();
-    ISzAlloc allocMain = {&HeapAllocFn, &HeapFreeFn};
-    ISzAlloc allocTemp = {&HeapAllocFn, &HeapFreeFn};
-
-    HeapBlock lookBuf;
-    lookBuf.p = HeapAllocFn(nullptr, kLookAheadSize);
-    if (!lookBuf.p) return SZ_ERROR_MEM;
-    CLookToRead2 look;
-    LookToRead2_CreateVTable(&look, True);  // look-ahead variant: fills the whole buffer
-    look.realStream = stream;
-    look.buf = static_cast<Byte*>(lookBuf.p);
-    look.bufSize = kLookAheadSize;
-    LookToRead2_INIT(&look);
-
-    CSzArEx db;
-    SzArEx_Init(&db);
-    SRes res = SzArEx_Open(&db, &look.vt, &allocMain, &allocTemp);
-    if (res != SZ_OK) {
-        SzArEx_Free(&db, &allocMain);
-        return res;
-    }
+    OpenedArchive archive;
+    SRes res = archive.Open(stream);
+    if (res != SZ_OK) return res;
+    const CSzArEx& db = archive.db;
 
     // Folder cache of SzArEx_Extract: the last decoded folder (solid block)
     // stays in outBuffer while consecutive entries come from it, so a solid
@@ -236,8 +247,8 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
         // Entries without data (directories, empty files) have no folder and
         // are not passed to the decoder, which would drop its cached folder.
         if (!isDir && db.FileToFolder[i] != 0xFFFFFFFF) {
-            res = SzArEx_Extract(&db, &look.vt, i, &blockIndex, &outBuffer, &outBufferSize, &offset, &length,
-                                 &allocMain, &allocTemp);
+            res = SzArEx_Extract(&db, &archive.look.vt, i, &blockIndex, &outBuffer, &outBufferSize, &offset, &length,
+                                 &archive.allocMain, &archive.allocTemp);
             if (res != SZ_OK) {
                 result = res;
                 break;
@@ -312,40 +323,20 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
     }
 
     HeapFreeFn(nullptr, outBuffer);
-    SzArEx_Free(&db, &allocMain);
     HeapFreeFn(nullptr, path);
     return result;
 }
 
 int List7zEntries(ISeekInStreamPtr stream, const OnArchiveEntry& onEntry) {
-    CrcGenerateTable();
-    ISzAlloc allocMain = {&HeapAllocFn, &HeapFreeFn};
-    ISzAlloc allocTemp = {&HeapAllocFn, &HeapFreeFn};
-
-    HeapBlock lookBuf;
-    lookBuf.p = HeapAllocFn(nullptr, kLookAheadSize);
-    if (!lookBuf.p) return SZ_ERROR_MEM;
-    CLookToRead2 look;
-    LookToRead2_CreateVTable(&look, True);
-    look.realStream = stream;
-    look.buf = static_cast<Byte*>(lookBuf.p);
-    look.bufSize = kLookAheadSize;
-    LookToRead2_INIT(&look);
-
-    CSzArEx db;
-    SzArEx_Init(&db);
-    const SRes res = SzArEx_Open(&db, &look.vt, &allocMain, &allocTemp);
-    if (res == SZ_OK && db.NumFiles != 0 && !db.FileNameOffsets) {
-        SzArEx_Free(&db, &allocMain);
-        return SZ_ERROR_ARCHIVE;
+    OpenedArchive archive;
+    const SRes res = archive.Open(stream);
+    if (res != SZ_OK) return res;
+    const CSzArEx& db = archive.db;
+    if (db.NumFiles != 0 && !db.FileNameOffsets) return SZ_ERROR_ARCHIVE;
+    for (UInt32 i = 0; onEntry && i < db.NumFiles; ++i) {
+        size_t units = 0;
+        const UInt16* name = EntryName(db, i, units);
+        onEntry(reinterpret_cast<const wchar_t*>(name), units ? units - 1 : 0, SzArEx_IsDir(&db, i) != 0);
     }
-    if (res == SZ_OK && onEntry) {
-        for (UInt32 i = 0; i < db.NumFiles; ++i) {
-            size_t units = 0;
-            const UInt16* name = EntryName(db, i, units);
-            onEntry(reinterpret_cast<const wchar_t*>(name), units ? units - 1 : 0, SzArEx_IsDir(&db, i) != 0);
-        }
-    }
-    SzArEx_Free(&db, &allocMain);
-    return res;
+    return SZ_OK;
 }

@@ -47,4 +47,21 @@ std::wstring CurrentDir() {
     return buf;
 }
 
+std::wstring PathOfLength(const std::wstring& base, size_t length, const std::wstring& unit) {
+    std::wstring path = base + L"\\";
+    size_t folder = 0;
+    while (path.size() < length) {
+        if (folder == 50) {
+            path += L"\\";
+            folder = 0;
+            continue;
+        }
+        path += unit;
+        folder += unit.size();
+    }
+    path.resize(length);
+    if (path.back() == L'\\') path.back() = unit[0];
+    return path;
+}
+
 }  // namespace testutil

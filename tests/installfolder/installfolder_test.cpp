@@ -12,6 +12,7 @@
 
 #include "qvrinstaller/installfolder.h"
 #include "tests/common/testutil.h"
+#include "tests/common/treeutil.h"
 #include "utility/base/qvrprotectedfolders.h"
 
 using qvrapp::CheckInstallFolder;
@@ -241,16 +242,7 @@ TEST_F(InstallFolder, LengthLeavesRoomForTheDeepestPath) {
     EXPECT_EQ(facts_.longestFolder, 13u);  // "Tools/Updater"
     EXPECT_EQ(qvrapp::LongestFolderFor(facts_), 259u - 33u);
 
-    auto folderOf = [&](size_t length, const std::wstring& unit) {
-        std::wstring path = dir_ + L"\\";
-        while (path.size() < length) {
-            path += unit;
-            if (path.size() % 40 == 0) path += L"\\";
-        }
-        path.resize(length);
-        if (path.back() == L'\\') path.back() = unit[0];
-        return path;
-    };
+    auto folderOf = [&](size_t length, const std::wstring& unit) { return testutil::PathOfLength(dir_, length, unit); };
     struct Row {
         size_t length;
         const wchar_t* unit;

@@ -240,16 +240,7 @@ TEST_F(ContosoFolders, OrdinaryFoldersInstallAndUninstallAsBefore) {
 // allows folders of up to 226 characters. Longer ones are refused before
 // anything is written; shorter ones install and uninstall completely.
 TEST_F(ContosoFolders, LongFoldersInstallAndUninstallOrAreRefused) {
-    auto folderOf = [](size_t length, const std::wstring& unit) {
-        std::wstring path = std::wstring(kRoot) + L"\\";
-        while (path.size() < length) {
-            path += unit;
-            if (path.size() % 50 == 0) path += L"\\";
-        }
-        path.resize(length);
-        if (path.back() == L'\\') path.back() = unit[0];
-        return path;
-    };
+    auto folderOf = [](size_t length, const std::wstring& unit) { return testutil::PathOfLength(kRoot, length, unit); };
     struct Row {
         size_t length;
         const wchar_t* unit;
