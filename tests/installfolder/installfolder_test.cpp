@@ -157,6 +157,15 @@ TEST(ProtectedFolders, ShortNamesAndLinksLeadToTheSameFolder) {
         EXPECT_EQ(folders.Classify(std::wstring(shortName) + L"\\Contoso"), Refusal::kNone) << U8(shortName);
     }
 
+    // A known folder that is a link (Wine links Documents to the Unix home):
+    // the folder it leads to is protected too, under its own name.
+    const std::wstring documents = Csidl(CSIDL_PERSONAL);
+    const std::wstring target = qvrfolders::ResolveLinks(documents);
+    if (!qvrfolders::SamePath(target, documents)) {
+        EXPECT_EQ(folders.Classify(target), Refusal::kUserFolder) << U8(target);
+        EXPECT_EQ(folders.Classify(target + L"\\Contoso"), Refusal::kNone) << U8(target);
+    }
+
     const std::wstring dir = testutil::MakeTempDir(L"links");
     ASSERT_FALSE(dir.empty());
     const std::wstring link = dir + L"\\to-windows";
