@@ -62,9 +62,11 @@ std::wstring RegText(HKEY root, const std::wstring& key, const wchar_t* name) {
 }  // namespace
 
 size_t LongestFolderFor(const InstallFolderFacts& facts) {
+    // limit - (separator + relative name), never below 0.
+    auto room = [](size_t limit, size_t relative) { return limit - std::min(limit, relative + 1); };
     size_t longest = kMaxFolderPath;
-    if (facts.longestFolder) longest = std::min(longest, kMaxFolderPath - std::min(kMaxFolderPath, facts.longestFolder + 1));
-    if (facts.longestFile) longest = std::min(longest, kMaxFilePath - std::min(kMaxFilePath, facts.longestFile + 1));
+    if (facts.longestFolder) longest = std::min(longest, room(kMaxFolderPath, facts.longestFolder));
+    if (facts.longestFile) longest = std::min(longest, room(kMaxFilePath, facts.longestFile));
     return longest;
 }
 
