@@ -15,6 +15,11 @@ boxes. This script
   - links the dialog faces to the font (font links), so Latin text keeps its
     face and CJK characters come from the font.
 
+Wine rewrites the links of some dialog faces with its own defaults when a
+program runs in the prefix under another code page than before; Chinese text
+stays drawn then, through the face families above (Wine's defaults for code
+page 936 name SimSun and Microsoft YaHei UI, and map MS Shell Dlg to SimSun).
+
     wine-fonts.py --wine-run <build>/wine-run --prefix <prefix> --font <file.ttc> --family <name>
 """
 import argparse
