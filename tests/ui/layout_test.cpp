@@ -26,12 +26,13 @@ struct LayoutCase {
     std::vector<Expect> expect;
 };
 
-// The cases write attribute quotes as apostrophes for legibility.
+// A layout document around the cases' markup, which writes attribute quotes as
+// apostrophes for legibility.
 std::wstring Q(const std::wstring& xml) {
     std::wstring s = xml;
     for (wchar_t& ch : s)
         if (ch == L'\'') ch = L'"';
-    return s;
+    return L"<Window>" + s + L"</Window>";
 }
 
 void RunCases(const std::vector<LayoutCase>& cases, int dpi = 96) {

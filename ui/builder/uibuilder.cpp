@@ -219,7 +219,13 @@ CControlUI* CLayoutBuilder::BuildChildren(CMarkupNode node, CControlUI* parent, 
         // 4. Its children first.
         if (child.HasChildren()) BuildChildren(child, control, manager, depth + 1);
 
-        // 5. Into the parent; a parent that takes no children deletes it.
+        // 5. Into the parent; a parent that takes no children deletes it. Without
+        //    a parent only the first control (the root) is kept.
+        if (!parent && first) {
+            DebugTrace(L"SkinUI: a second top-level <%s> has no parent; element skipped\r\n", name);
+            delete control;
+            continue;
+        }
         if (parent) {
             IContainerUI* container = static_cast<IContainerUI*>(parent->GetInterface(L"IContainer"));
             if (!container || !container->Add(control)) {

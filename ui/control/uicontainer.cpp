@@ -71,7 +71,7 @@ bool CContainerUI::MoveItem(int from, int to) {
 
 int CContainerUI::GetCount() const { return static_cast<int>(items_.size()); }
 
-bool CContainerUI::Add(CControlUI* control) { return AddAt(control, static_cast<int>(items_.size())); }
+bool CContainerUI::Add(CControlUI* control) { return CContainerUI::AddAt(control, static_cast<int>(items_.size())); }
 
 bool CContainerUI::AddAt(CControlUI* control, int index) {
     if (!control || control == this) return false;
