@@ -16,6 +16,7 @@
 #include "ui/controls/uilabel.h"
 #include "ui/controls/uioption.h"
 #include "ui/controls/uiprogress.h"
+#include "ui/controls/uiscrollbar.h"
 #include "ui/core/uiskinfile.h"
 #include "ui/render/uiimage.h"
 
@@ -498,6 +499,47 @@ TEST_F(ControlsTest, LabelAttributesSetTheTextStyle) {
         auto* l = static_cast<CLabelUI*>(t.Find(L"l")->GetInterface(L"Label"));
         EXPECT_EQ(l->GetTextStyle(), c.style) << testutil::WideToUtf8(c.attrs);
     }
+}
+
+// --- scroll bar -------------------------------------------------------------------------------
+
+TEST_F(ControlsTest, ScrollBarMovesItsContainer) {
+    Tree t(Q(L"<VerticalLayout name='list' vscrollbar='true' vscrollbarstyle='linesize=&quot;10&quot;'>"
+             L"<Control name='c1' height='100'/><Control height='100'/><Control height='100'/>"
+             L"<Control height='100'/><Control height='100'/></VerticalLayout>"));
+    ASSERT_NE(t.root, nullptr);
+    t.Layout(200, 200);
+    auto* list = static_cast<CContainerUI*>(t.Find(L"list")->GetInterface(L"Container"));
+    ASSERT_NE(list->GetVerticalScrollBar(), nullptr);
+    auto* bar = static_cast<CScrollBarUI*>(list->GetVerticalScrollBar()->AsControl()->GetInterface(L"ScrollBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->GetScrollRange(), 300);
+    EXPECT_EQ(bar->GetPos().right - bar->GetPos().left, 16);
+    auto press = [&](const RECT& part, POINT to) {
+        const POINT at = {(part.left + part.right) / 2, (part.top + part.bottom) / 2};
+        ControlEvent down = MakeEvent(UIEVENT_BUTTONDOWN, bar, at);
+        bar->Event(down);
+        ControlEvent move = MakeEvent(UIEVENT_MOUSEMOVE, bar, to.x < 0 ? at : to);
+        bar->Event(move);
+        ControlEvent up = MakeEvent(UIEVENT_BUTTONUP, bar, to.x < 0 ? at : to);
+        bar->Event(up);
+    };
+    // The lower arrow: one line down, the content moves up with it.
+    press(bar->GetButton2Rect(), POINT{-1, -1});
+    EXPECT_EQ(list->GetScrollPos().cy, bar->GetLineSize());
+    EXPECT_EQ(t.Pos(L"c1").top, -bar->GetLineSize());
+    // The upper arrow cannot go above the top.
+    press(bar->GetButton1Rect(), POINT{-1, -1});
+    press(bar->GetButton1Rect(), POINT{-1, -1});
+    EXPECT_EQ(list->GetScrollPos().cy, 0);
+    // The thumb dragged to the far end: the whole range.
+    const RECT thumb = bar->GetThumbRect();
+    ASSERT_GT(thumb.bottom, thumb.top);
+    press(thumb, POINT{(thumb.left + thumb.right) / 2, 400});
+    EXPECT_EQ(list->GetScrollPos().cy, 300);
+    EXPECT_EQ(t.Pos(L"c1").top, -300);
+    // Below the thumb is a page: nothing is left below.
+    EXPECT_EQ(bar->GetThumbRect().bottom, bar->GetButton2Rect().top);
 }
 
 TEST_F(ControlsTest, FactoryBuildsEveryStandardControl) {

@@ -298,6 +298,7 @@ void CRichEditUI::DoEvent(ControlEvent& event) {
         if (host_) {
             host_->TxSend(WM_KILLFOCUS, 0, 0);
             host_->GetTextServices()->OnTxUIDeactivate();
+            host_->DestroyCaret();
         }
         focused_ = false;
         Invalidate();

@@ -69,7 +69,14 @@ bool CTxtWinHost::Init() {
     return true;
 }
 
+void CTxtWinHost::DestroyCaret() {
+    if (caretCreated_) ::DestroyCaret();
+    caretCreated_ = false;
+    caretBitmap_.reset();
+}
+
 void CTxtWinHost::Shutdown() {
+    DestroyCaret();
     owner_ = nullptr;
     if (services_) {
         ITextServices* services = services_;
@@ -190,7 +197,30 @@ WINBOOL CTxtWinHost::TxCreateCaret(HBITMAP hbmp, INT xWidth, INT yHeight) {
     caretHeight_ = yHeight;
     HWND hwnd = Window();
     if (!hwnd) return FALSE;
+    // A caret in the text colour: the system XORs the caret bitmap onto the
+    // window, so the bitmap holds the colour's inverse (text colour on white).
+    nq::unique_hbitmap coloured;
+    if (!hbmp && owner_ && owner_->IsCaretFollowTextColor() && xWidth > 0 && yHeight > 0) {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+        bi.bmiHeader.biWidth = xWidth;
+        bi.bmiHeader.biHeight = -yHeight;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        coloured.reset(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (coloured && bits) {
+            const COLORREF c = cf_.crTextColor;
+            const DWORD inverse = (static_cast<DWORD>(255 - GetRValue(c)) << 16) |
+                                  (static_cast<DWORD>(255 - GetGValue(c)) << 8) | (255 - GetBValue(c));
+            DWORD* px = static_cast<DWORD*>(bits);
+            for (int i = 0; i < xWidth * yHeight; ++i) px[i] = inverse;
+            hbmp = coloured.get();
+        }
+    }
     caretCreated_ = ::CreateCaret(hwnd, hbmp, xWidth, yHeight) != FALSE;
+    // The previous bitmap is free once the new caret replaced it.
+    caretBitmap_ = std::move(coloured);
     return caretCreated_;
 }
 

@@ -42,6 +42,8 @@ public:
     POINT GetCaretPos() const { return caretPos_; }
     int GetCaretHeight() const { return caretHeight_; }
     bool IsCaretCreated() const { return caretCreated_; }
+    // Removes the window's caret (focus left the box).
+    void DestroyCaret();
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
@@ -109,6 +111,7 @@ private:
     WCHAR passwordChar_ = L'*';
     bool transparent_ = true;
     bool caretCreated_ = false;
+    nq::unique_hbitmap caretBitmap_;  // the coloured caret while it exists
     POINT caretPos_ = {};
     int caretHeight_ = 0;
 };
