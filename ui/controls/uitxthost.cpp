@@ -17,6 +17,12 @@ const IID kIidTextHost = {0xc5bdd8d0, 0xd26e, 0x11ce, {0xa8, 0x9e, 0x00, 0xaa, 0
 
 using CreateTextServicesFn = HRESULT(WINAPI*)(IUnknown*, ITextHost*, IUnknown**);
 
+// Msftedit first; older systems keep the windowless services in RichEd20 only.
+std::vector<std::wstring>& Libraries() {
+    static std::vector<std::wstring> names = {L"Msftedit.dll", L"riched20.dll"};
+    return names;
+}
+
 }  // namespace
 
 CTxtWinHost::CTxtWinHost(CRichEditUI* owner) : owner_(owner) {
@@ -44,12 +50,14 @@ CTxtWinHost* CTxtWinHost::Create(CRichEditUI* owner) {
     return host;
 }
 
+void CTxtWinHost::SetTextServicesLibraries(const std::vector<std::wstring>& names) {
+    Libraries() = names.empty() ? std::vector<std::wstring>{L"Msftedit.dll", L"riched20.dll"} : names;
+}
+
 bool CTxtWinHost::Init() {
-    // Msftedit first; older systems (and some Wine builds) keep the windowless
-    // services in RichEd20 only.
     CreateTextServicesFn create = nullptr;
-    for (const wchar_t* dll : {L"Msftedit.dll", L"riched20.dll"}) {
-        nq::unique_hmodule module(::LoadLibraryW(dll));
+    for (const std::wstring& dll : Libraries()) {
+        nq::unique_hmodule module(::LoadLibraryW(dll.c_str()));
         if (!module) continue;
         create = reinterpret_cast<CreateTextServicesFn>(::GetProcAddress(module.get(), "CreateTextServices"));
         if (create) {

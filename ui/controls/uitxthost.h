@@ -8,6 +8,9 @@
 #include <richedit.h>
 #include <textserv.h>
 
+#include <string>
+#include <vector>
+
 #include "nqpublic/nqbase/nqhandle.h"
 
 namespace SkinUI {
@@ -19,6 +22,9 @@ public:
     // Null when neither DLL offers CreateTextServices or the services refuse
     // this host. The host holds one reference for the caller (Release it).
     static CTxtWinHost* Create(CRichEditUI* owner);
+    // The libraries tried for CreateTextServices, in order (empty list: the
+    // defaults, "Msftedit.dll" then "riched20.dll").
+    static void SetTextServicesLibraries(const std::vector<std::wstring>& names);
 
     // Drops the services and stops calling back into the owner.
     void Shutdown();
