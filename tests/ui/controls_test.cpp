@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,8 @@ public:
         bmp_ = CreateDib32(nullptr, w, h, &bits);
         bits_ = reinterpret_cast<DWORD*>(bits);
         dc_.reset(::CreateCompatibleDC(nullptr));
-        old_ = ::SelectObject(dc_.get(), bmp_.get());
+        select_.reset(new nq::scoped_select(dc_.get(), bmp_.get()));
     }
-    ~Canvas() { ::SelectObject(dc_.get(), old_); }
     HDC dc() const { return dc_.get(); }
     DWORD At(int x, int y) const {
         ::GdiFlush();
@@ -94,7 +94,7 @@ private:
     nq::unique_hbitmap bmp_;
     nq::unique_hdc dc_;
     DWORD* bits_ = nullptr;
-    HGDIOBJ old_ = nullptr;
+    std::unique_ptr<nq::scoped_select> select_;  // ends before the DC and the bitmap
 };
 
 // The notifications of named controls, as "type:sender" (and ":wParam" when
@@ -464,11 +464,12 @@ TEST_F(ControlsTest, LabelAutoCalcWidthMeasuresItsText) {
     t.Layout(400, 30);
     // The same text measured directly with the default font.
     nq::unique_hdc dc(::CreateCompatibleDC(nullptr));
-    HGDIOBJ old = ::SelectObject(dc.get(), t.pm.GetFont(-1));
     SIZE ext = {};
     const std::wstring text = L"Contoso 翻译";
-    ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &ext);
-    ::SelectObject(dc.get(), old);
+    {
+        const nq::scoped_select font(dc.get(), t.pm.GetFont(-1));
+        ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &ext);
+    }
     ASSERT_GT(ext.cx, 20);
     const RECT label = t.Pos(L"l");
     EXPECT_NEAR(label.right - label.left, ext.cx + 12, 1);

@@ -73,12 +73,11 @@ protected:
         BYTE* bits = nullptr;
         nq::unique_hbitmap bmp = CreateDib32(nullptr, 300, 60, &bits);
         nq::unique_hdc dc(::CreateCompatibleDC(nullptr));
-        HGDIOBJ old = ::SelectObject(dc.get(), bmp.get());
+        const nq::scoped_select select(dc.get(), bmp.get());
         ::PatBlt(dc.get(), 0, 0, 300, 60, WHITENESS);
         pm_.PaintTo(dc.get(), RECT{0, 0, 300, 60});
         ::GdiFlush();
         std::vector<DWORD> px(reinterpret_cast<DWORD*>(bits), reinterpret_cast<DWORD*>(bits) + 300 * 60);
-        ::SelectObject(dc.get(), old);
         for (DWORD& p : px) p &= 0xFFFFFF;
         return px;
     }

@@ -66,13 +66,9 @@ bool CTxtWinHost::Init() {
         }
     }
     if (!create) return false;
-    IUnknown* unknown = nullptr;
-    if (FAILED(create(nullptr, this, &unknown)) || !unknown) return false;
-    void* services = nullptr;
-    const HRESULT hr = unknown->QueryInterface(kIidTextServices, &services);
-    unknown->Release();
-    if (FAILED(hr) || !services) return false;
-    services_ = static_cast<ITextServices*>(services);
+    nq::com_ptr<IUnknown> unknown;
+    if (FAILED(create(nullptr, this, unknown.put())) || !unknown) return false;
+    if (FAILED(unknown->QueryInterface(kIidTextServices, services_.put_void())) || !services_) return false;
     services_->OnTxInPlaceActivate(nullptr);
     return true;
 }
@@ -87,10 +83,8 @@ void CTxtWinHost::Shutdown() {
     DestroyCaret();
     owner_ = nullptr;
     if (services_) {
-        ITextServices* services = services_;
-        services_ = nullptr;
-        services->OnTxInPlaceDeactivate();
-        services->Release();
+        services_->OnTxInPlaceDeactivate();
+        services_.reset();
     }
 }
 
@@ -114,9 +108,8 @@ void CTxtWinHost::SetFont(HFONT font, COLORREF color) {
     LOGFONTW lf = {};
     if (!font || !::GetObjectW(font, sizeof(lf), &lf)) return;
     // Heights in twips at the screen's logical pixels per inch.
-    HDC screen = ::GetDC(nullptr);
-    const int ppi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ::ReleaseDC(nullptr, screen);
+    const nq::scoped_getdc screen(nullptr);
+    const int ppi = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
     const LONG height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
     cf_.yHeight = height * 1440 / (ppi ? ppi : 96);
     cf_.yOffset = 0;

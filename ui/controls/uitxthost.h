@@ -29,7 +29,7 @@ public:
     // Drops the services and stops calling back into the owner.
     void Shutdown();
 
-    ITextServices* GetTextServices() const { return services_; }
+    ITextServices* GetTextServices() const { return services_.get(); }
     // Passes a message to the text services; 1 without them.
     LRESULT TxSend(UINT msg, WPARAM wParam, LPARAM lParam, HRESULT* hr = nullptr);
 
@@ -106,8 +106,8 @@ private:
 
     LONG refs_ = 1;
     CRichEditUI* owner_;
-    nq::unique_hmodule module_;
-    ITextServices* services_ = nullptr;
+    nq::unique_hmodule module_;                // outlives the services it made
+    nq::com_ptr<ITextServices> services_;
     RECT rcClient_ = {};
     CHARFORMAT2W cf_ = {};
     PARAFORMAT2 pf_ = {};
