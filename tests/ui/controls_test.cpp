@@ -441,6 +441,23 @@ TEST_F(ControlsTest, ProgressFillAndModifier) {
     }
 }
 
+// At 150 % the modifier is written in unscaled pixels: the drawing scales it again.
+TEST_F(ControlsTest, ProgressModifierIsUnscaled) {
+    Tree t(Q(L"<VerticalLayout><Progress name='p' foreimage='Image/fore.png' value='25'/><Control/></VerticalLayout>"),
+           144);
+    ASSERT_NE(t.root, nullptr);
+    t.Layout(300, 150);
+    auto* p = static_cast<CProgressUI*>(t.Find(L"p")->GetInterface(L"Progress"));
+    const RECT fill = p->GetFillRect();
+    const RECT expect = {0, 0, 75, 18};
+    EXPECT_TRUE(EqualRect(&fill, &expect)) << uitest::RectText(fill);
+    EXPECT_EQ(p->MakeForeImageModify(), L"dest='0,0,50,12'");
+    Canvas canvas(300, 150);
+    t.pm.PaintTo(canvas.dc(), RECT{0, 0, 300, 150});
+    EXPECT_EQ(canvas.At(73, 9), 0xFF00FFu) << "filled up to the scaled width";
+    EXPECT_NE(canvas.At(78, 9), 0xFF00FFu) << "and no further";
+}
+
 TEST_F(ControlsTest, ProgressDefaultsAndPercentText) {
     Tree t(Q(L"<VerticalLayout><Progress name='p' showtext='true' min='0' max='3' value='1'/><Control/></VerticalLayout>"));
     ASSERT_NE(t.root, nullptr);
