@@ -499,6 +499,24 @@ TEST_F(ControlsTest, LabelAutoCalcWidthMeasuresItsText) {
     EXPECT_GT(wider.right - wider.left, label.right - label.left + ext.cx / 2);
 }
 
+// The drawing layer draws plain text: an HTML label draws its text without the tags.
+TEST_F(ControlsTest, HtmlLabelDrawsItsTextWithoutTags) {
+    auto paint = [](const wchar_t* attrs) {
+        Tree t(Q(std::wstring(L"<HorizontalLayout><Label textcolor='#FF000000' ") + attrs + L"/></HorizontalLayout>"));
+        t.Layout(200, 24);
+        Canvas canvas(200, 24);
+        ::PatBlt(canvas.dc(), 0, 0, 200, 24, WHITENESS);
+        t.pm.PaintTo(canvas.dc(), RECT{0, 0, 200, 24});
+        std::vector<DWORD> px;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 200; ++x) px.push_back(canvas.At(x, y));
+        return px;
+    };
+    const auto plain = paint(L"text='Contoso'");
+    EXPECT_EQ(paint(L"showhtml='true' text='{b}Con{/b}&lt;i&gt;toso&lt;/i&gt;'"), plain);
+    EXPECT_NE(paint(L"text='{b}Con{/b}toso'"), plain) << "without showhtml the braces are text";
+}
+
 TEST_F(ControlsTest, LabelAttributesSetTheTextStyle) {
     struct Case {
         const wchar_t* attrs;
