@@ -77,6 +77,7 @@ inline void DestroyMenuFn(HMENU h) { ::DestroyMenu(h); }
 inline void LocalFreeFn(HLOCAL h) { ::LocalFree(h); }
 inline void CoTaskMemFreeFn(void* p) { ::CoTaskMemFree(p); }
 inline void UnmapViewFn(void* p) { ::UnmapViewOfFile(p); }
+inline void RemoveFontMemFn(HANDLE h) { ::RemoveFontMemResourceEx(h); }
 }  // namespace detail
 
 // Kernel objects whose "empty" is NULL (processes, threads, events, mutexes, tokens, mappings).
@@ -100,6 +101,8 @@ using unique_hmenu = unique_any<HMENU, &detail::DestroyMenuFn>;
 using unique_hlocal = unique_any<HLOCAL, &detail::LocalFreeFn>;
 using unique_cotaskmem = unique_any<void*, &detail::CoTaskMemFreeFn>;
 using unique_mapview = unique_any<void*, &detail::UnmapViewFn>;
+// Fonts added from memory with AddFontMemResourceEx.
+using unique_fontmem = unique_any<HANDLE, &detail::RemoveFontMemFn>;
 
 // A DC obtained with GetDC: released with ReleaseDC on the same window.
 class scoped_getdc {
