@@ -197,6 +197,77 @@ DWORD WindowsAttributes(UInt32 stored) {
     return stored;
 }
 
+// The bytes and stored properties of one file entry.
+struct EntryFile {
+    const Byte* data;  // null for an empty file
+    size_t length;
+    const CNtfsFileTime* mtime;  // null when the archive stores none
+    bool hasAttributes;
+    UInt32 attributes;
+};
+
+struct WriteOutcome {
+    enum Step { kWritten, kSkipped, kStop } step;
+    int result;  // the call's result as stored after this entry
+};
+
+// Writes one file entry at `path`, whole or not at all: creates the file
+// (asking `onCreateFileFailed` when it cannot), writes its bytes, sets its
+// last-write time, closes it and applies its attribute word. A file that
+// cannot be written whole (a full disk, a failing device) is removed again: no
+// truncated file is left under its real name. Works on its own arguments only,
+// so entries may be written from any thread.
+WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
+                                const OnCreateFileFailed& onCreateFileFailed) {
+    const DWORD existing = ::GetFileAttributesW(path);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(path, existing & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+
+    auto create = [&] {
+        return nq::unique_hfile(
+            ::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    nq::unique_hfile file = create();
+    if (!file) {
+        const int error = static_cast<int>(::GetLastError());
+        const int answer = onCreateFileFailed ? onCreateFileFailed(path, static_cast<DWORD>(error)) : 2;
+        if (answer == 1) return {WriteOutcome::kSkipped, error};  // the result stays the error code
+        if (answer != 0) return {WriteOutcome::kStop, kExtractFileError};
+        file = create();
+        if (!file) return {WriteOutcome::kStop, kExtractFileError};
+    }
+
+    // From here on the file exists under its name: any failure removes it.
+    auto removeAndStop = [&] {
+        const DWORD error = ::GetLastError();
+        file.reset();
+        ::DeleteFileW(path);
+        ::SetLastError(error);
+        return WriteOutcome{WriteOutcome::kStop, kExtractFileError};
+    };
+    CSzFile out;
+    out.handle = file.get();
+    size_t written = entry.length;
+    const WRes wres = File_Write(&out, entry.data, &written);
+    if (wres != 0 || written != entry.length) return removeAndStop();
+
+    if (entry.mtime) {
+        FILETIME mtime;
+        mtime.dwLowDateTime = entry.mtime->Low;
+        mtime.dwHighDateTime = entry.mtime->High;
+        ::SetFileTime(file.get(), nullptr, nullptr, &mtime);
+    }
+
+    // Data the system held back may fail to reach the disk only now.
+    if (!::CloseHandle(file.release()) && ::GetLastError() != 0) {
+        ::DeleteFileW(path);
+        return {WriteOutcome::kStop, kExtractFileError};
+    }
+
+    if (entry.hasAttributes) ::SetFileAttributesW(path, WindowsAttributes(entry.attributes));
+    return {WriteOutcome::kWritten, SZ_OK};
+}
+
 }  // namespace
 
 int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
@@ -269,55 +340,13 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
             continue;
         }
 
-        const DWORD existing = ::GetFileAttributesW(path);
-        if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
-            ::SetFileAttributesW(path, existing & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-
-        auto create = [&] {
-            return nq::unique_hfile(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-        };
-        nq::unique_hfile file = create();
-        if (file) {
-            result = SZ_OK;
-        } else {
-            result = static_cast<int>(::GetLastError());
-            const int answer = onCreateFileFailed ? onCreateFileFailed(path, static_cast<DWORD>(result)) : 2;
-            if (answer == 1) continue;  // skipped; the result stays the error code
-            if (answer != 0) {
-                result = kExtractFileError;
-                break;
-            }
-            file = create();
-            if (!file) {
-                result = kExtractFileError;
-                break;
-            }
-            result = SZ_OK;
-        }
-
-        CSzFile out;
-        out.handle = file.get();
-        size_t written = length;
-        const WRes wres = File_Write(&out, outBuffer ? outBuffer + offset : nullptr, &written);
-        if (wres != 0 || written != length) {
-            result = kExtractFileError;
-            break;
-        }
-
-        if (SzBitWithVals_Check(&db.MTime, i)) {
-            FILETIME mtime;
-            mtime.dwLowDateTime = db.MTime.Vals[i].Low;
-            mtime.dwHighDateTime = db.MTime.Vals[i].High;
-            ::SetFileTime(file.get(), nullptr, nullptr, &mtime);
-        }
-
-        if (!::CloseHandle(file.release()) && ::GetLastError() != 0) {
-            result = kExtractFileError;
-            break;
-        }
-
-        if (SzBitWithVals_Check(&db.Attribs, i)) ::SetFileAttributesW(path, WindowsAttributes(db.Attribs.Vals[i]));
+        const EntryFile entryFile{outBuffer ? outBuffer + offset : nullptr, length,
+                                  SzBitWithVals_Check(&db.MTime, i) ? &db.MTime.Vals[i] : nullptr,
+                                  SzBitWithVals_Check(&db.Attribs, i), db.Attribs.Vals ? db.Attribs.Vals[i] : 0};
+        const WriteOutcome outcome = WriteExtractedFile(path, entryFile, onCreateFileFailed);
+        result = outcome.result;
+        if (outcome.step == WriteOutcome::kSkipped) continue;
+        if (outcome.step == WriteOutcome::kStop) break;
 
         if (onFileExtracted) onFileExtracted(path);
     }

@@ -14,6 +14,9 @@ CXX=i686-w64-mingw32-g++-posix
 AR=i686-w64-mingw32-ar
 HOST=i686-w64-mingw32
 JOBS=$(nproc)
+# The libraries carry no folder of the build machine (assertions and traces
+# name their sources relative to the unpacked package).
+prefix_map() { echo "-ffile-prefix-map=$1/=deps/"; }
 
 log() { printf '[deps] %s\n' "$*" >&2; }
 
@@ -54,7 +57,7 @@ mkdir -p "$work/lua" && tar -xf "$(orig_tarball lua5.2)" -C "$work/lua" --strip-
   objs=()
   for f in *.c; do
     case $f in lua.c|luac.c) continue;; esac
-    $CC -O2 -DLUA_COMPAT_ALL -c "$f" -o "${f%.c}.o"
+    $CC -O2 $(prefix_map "$work/lua") -DLUA_COMPAT_ALL -c "$f" -o "${f%.c}.o"
     objs+=("${f%.c}.o")
   done
   $AR rcs "$prefix/lib/liblua52.a" "${objs[@]}"
@@ -80,7 +83,7 @@ cdir=$(dirname "$(find "$work/7zip" -path '*/C/7zDec.c' | head -1)")
   objs=()
   for f in "${files[@]}"; do
     [ -f "$f" ] || { log "missing $f in 7zip C/"; exit 1; }
-    $CC -O2 -D_7ZIP_PPMD_SUPPPORT_OFF -DZ7_PPMD_SUPPORT_OFF -c "$f" -o "${f%.c}.o"
+    $CC -O2 $(prefix_map "$work/7zip") -D_7ZIP_PPMD_SUPPPORT_OFF -DZ7_PPMD_SUPPORT_OFF -c "$f" -o "${f%.c}.o"
     objs+=("${f%.c}.o")
   done
   $AR rcs "$prefix/lib/lib7zdec.a" "${objs[@]}"
@@ -107,6 +110,7 @@ tar -xf "$(orig_tarball curl)" -C "$work/curl" --strip-components=1
 cmake -S "$work/curl" -B "$work/curl-build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$here/toolchain-mingw32.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DCMAKE_C_FLAGS="$(prefix_map "$work/curl") $(prefix_map "$work/curl-build")" \
   -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
   -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \

@@ -7,14 +7,16 @@
 
 #include "../nqpublic/nqbase/log/nqbaselog.h"
 #include "../nqpublic/nqbase/nqhandle.h"
+#include "../utility/qvrscriptengine/qvrmsgbox.h"
+#include "../utility/qvrscriptengine/qvrrunresult.h"
 #include "../utility/qvrscriptengine/qvrscriptargs.h"
 #include "../utility/qvrscriptengine/qvrscriptengine.h"
+#include "../utility/qvrscriptengine/qvrscriptglobals.h"
 #include "appinstance.h"
 #include "commandline.h"
 #include "exitcodes.h"
 #include "installfolder.h"
 #include "installmgr.h"
-#include "../utility/qvrscriptengine/qvrscriptglobals.h"
 
 namespace qvrapp {
 namespace {
@@ -39,7 +41,17 @@ private:
     ULONG_PTR token_ = 0;
 };
 
-// Returns the exit code.
+// The exit codes of the failures the script engine ends a run on.
+void SetFailureExitCodes() {
+    using qvrrun::Failure;
+    qvrrun::SetExitCode(Failure::kScriptError, kExitScriptError);
+    qvrrun::SetExitCode(Failure::kPayload, kExitPayloadFailed);
+    qvrrun::SetExitCode(Failure::kWrite, kExitWriteFailed);
+    qvrrun::SetExitCode(Failure::kAborted, kExitCancelled);
+    qvrrun::SetExitCode(Failure::kEndedEarly, kExitScriptEnded);
+}
+
+// Returns the exit code: 0 when the installation completed.
 int RunSilent(lua_State* L) {
     CInstallMgr& mgr = CInstallMgr::Instance();
     {
@@ -55,8 +67,11 @@ int RunSilent(lua_State* L) {
     mgr.OnInstall();
     mgr.BeforeComplete();
     mgr.AfterComplete();
+    qvrrun::SetInProgress(false);
     ::SendMessageW(g_listener, kInstallCompleteMsg, 0, 0);
-    return kExitOk;
+    // A failure the script went on after (a file that could not be written)
+    // still leaves the installation incomplete.
+    return qvrrun::FinalExitCode();
 }
 
 }  // namespace
@@ -74,13 +89,18 @@ const CCommandLine* CommandLine() { return g_cmd.get(); }
 HWND ListenerWindow() { return g_listener; }
 const std::wstring& LogBase() { return g_logBase; }
 
-bool ChooseSilent(const CCommandLine& cmd, bool enableScriptSilent, bool scriptSilent) {
+bool SilentBySwitch(const CCommandLine& cmd) {
     std::wstring value;
-    const bool byswitch = cmd.GetValue(L"InstallSlience", value) && value == L"true";
-    return byswitch || (enableScriptSilent && scriptSilent);
+    return cmd.GetValue(L"InstallSlience", value) && value == L"true";
+}
+
+bool ChooseSilent(const CCommandLine& cmd, bool enableScriptSilent, bool scriptSilent) {
+    return SilentBySwitch(cmd) || (enableScriptSilent && scriptSilent);
 }
 
 int Run() {
+    SetFailureExitCodes();
+
     // 1-2: log file.
     g_logBase = LogBasePath();
     ::DeleteFileW(g_logBase.c_str());
@@ -96,15 +116,21 @@ int Run() {
     QVRScriptEngine& engine = QVRScriptEngine::Instance();
     if (FAILED(engine.InitResult())) {
         DebugTrace(L"script engine could not be created\r\n");
-        return 0;
+        return kExitStartupFailed;
     }
+    // Unattended: a silent run by switch with /SuppressMsgBoxes answers every
+    // box at once, from the first chunk on.
+    const bool suppressBoxes = g_cmd->HasKey(L"SuppressMsgBoxes");
+    qvrbox::SetSuppressed(suppressBoxes && SilentBySwitch(*g_cmd));
     if (!engine.DoResLua(L"LUA", L"GLOBAL_VAR.LUAC")) {
         DebugTrace(L"DoResLua failed, GLOBAL_VAR.LUAC");
-        return 0;
+        LOG_INFO("the configuration chunk could not be loaded");
+        return kExitStartupFailed;
     }
     if (!engine.DoResLua(L"LUA", L"INSTSCRIPT.LUAC")) {
         DebugTrace(L"DoResLua failed, INSTSCRIPT.LUAC");
-        return 0;
+        LOG_INFO("the install script could not be loaded");
+        return kExitStartupFailed;
     }
     lua_State* L = engine.GetState();
 
@@ -126,6 +152,7 @@ int Run() {
     const HRESULT com = ::CoInitialize(nullptr);
     GdiplusRuntime::Start();
     CInstallMgr& mgr = CInstallMgr::Instance();
+    qvrrun::SetInProgress(true);
     mgr.BeforeInit();
 
     // 10: the mode. global_ss_install is read after QVRSE_BeforeInit so that
@@ -136,15 +163,18 @@ int Run() {
         silent = ChooseSilent(*g_cmd, scriptglobals::GetBool(L, "global_enable_ss_install"),
                               scriptglobals::GetBool(L, "global_ss_install"));
     }
+    qvrbox::SetSuppressed(suppressBoxes && silent);  // the switch works in the silent mode only
     if (silent) {
         const int code = RunSilent(L);
+        LOG_INFO("silent run ends with exit code {}", code);
         if (SUCCEEDED(com)) ::CoUninitialize();
         ::MoveFileExW(g_logBase.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return code;
     }
     RunInteractive(instance.get(), appId);
+    qvrrun::SetInProgress(false);
     if (SUCCEEDED(com)) ::CoUninitialize();
-    return 0;
+    return qvrrun::FinalExitCode();
 }
 
 }  // namespace qvrapp

@@ -20,9 +20,12 @@ const CCommandLine* CommandLine();
 HWND ListenerWindow();
 const std::wstring& LogBase();
 
-// The whole run: start-up, the chosen mode, shutdown. Returns the exit code.
+// The whole run: start-up, the chosen mode, shutdown. Returns the exit code
+// (exitcodes.h).
 int Run();
 
+// The switch InstallSlience with exactly "true".
+bool SilentBySwitch(const CCommandLine& cmd);
 // The silent decision: the switch InstallSlience with exactly "true", or the
 // script's request when the configuration enables it.
 bool ChooseSilent(const CCommandLine& cmd, bool enableScriptSilent, bool scriptSilent);

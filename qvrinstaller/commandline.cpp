@@ -5,9 +5,34 @@
 namespace {
 // Trimming removes the space and the control units 0..29; 30 and 31 stay.
 bool IsTrimmed(wchar_t c) { return c == L' ' || c <= 29; }
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Launchers that build the command line from a list of arguments quote an
+// argument with spaces as a whole: "/path:C:\Program Files\A B". Those
+// quotes belong to the argument, not to a value: an argument that starts with
+// '"' and '/' loses its opening quote and the closing one (the next '"' that
+// ends an argument). Other quotes stay where they are.
+std::wstring WithoutArgumentQuotes(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool opens = text[i] == L'"' && i + 1 < text.size() && text[i + 1] == L'/' && (i == 0 || IsBlank(text[i - 1]));
+        if (!opens) {
+            out += text[i];
+            continue;
+        }
+        size_t close = i + 1;
+        while (close < text.size() && !(text[close] == L'"' && (close + 1 == text.size() || IsBlank(text[close + 1]))))
+            ++close;
+        out.append(text, i + 1, close - (i + 1));  // an unclosed quote runs to the end
+        i = close;
+    }
+    return out;
+}
 }  // namespace
 
-CCommandLine::CCommandLine(const std::wstring& text) : text_(text) {
+CCommandLine::CCommandLine(const std::wstring& commandLine) : text_(commandLine) {
+    const std::wstring text = WithoutArgumentQuotes(commandLine);
     size_t pos = 0;
     while (pos < text.size()) {
         // A token is a maximal run of characters other than '/'.

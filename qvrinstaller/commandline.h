@@ -4,9 +4,13 @@
 #include <map>
 #include <string>
 
+// Tokens are the runs between '/' characters; a token's key is its text up to
+// the first space, its value the rest, trimmed, without the double quotes
+// around it. An argument quoted as a whole by its launcher ("/key value")
+// counts as if it were not quoted.
 class CCommandLine {
 public:
-    explicit CCommandLine(const std::wstring& text);
+    explicit CCommandLine(const std::wstring& commandLine);
 
     // Clears `value`; false when the key is absent, else copies its value
     // (possibly "") and returns true. Keys compare case-sensitively.

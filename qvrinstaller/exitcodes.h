@@ -14,6 +14,7 @@ enum ExitCode : int {
     kExitFolderRefused = 5,    // the install folder was refused (protected, invalid or too long)
     kExitWriteFailed = 6,      // a file could not be written whole (disk full, access denied)
     kExitCancelled = 7,        // the user ended the installation before it completed
+    kExitScriptEnded = 8,      // the install script ended the run before it completed (os.exit), no failure seen
 };
 
 }  // namespace qvrapp

@@ -12,8 +12,15 @@ request to a file whose Windows path the test finds in QVR_SAMPLE_REQUESTS:
 ("valid" when the body parses as JSON). The drive D: of the Wine prefix is
 mapped to a folder of the build tree when the prefix has no D: yet, so that
 tests can install to another drive than the temporary folder's.
+
+With --small-drive <letter>:<size> (for instance q:3m) a small file system of
+that size (tmpfs, mounted under /tmp; needs the right to mount) is mapped as
+that drive for the run and named in QVR_SMALL_DRIVE; it is unmapped and
+unmounted afterwards. When it cannot be mounted, QVR_SMALL_DRIVE stays unset
+and the reason is printed.
 """
 import argparse
+import contextlib
 import json
 import os
 import subprocess
@@ -79,11 +86,45 @@ def ensure_drive_d(prefix, build_dir):
         pass
 
 
+@contextlib.contextmanager
+def small_drive(prefix, spec, env):
+    """Maps a tmpfs of the given size as a drive of the prefix for the block."""
+    if not spec:
+        yield
+        return
+    letter, size = spec.split(":", 1)
+    mount_point = tempfile.mkdtemp(prefix="qvr-small-drive-")
+    link = os.path.join(prefix, "dosdevices", letter.lower() + ":")
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mount_point],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        print("small drive not available (mount: %s)" % mounted.stderr.strip(), file=sys.stderr)
+        os.rmdir(mount_point)
+        yield
+        return
+    try:
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(mount_point, link)
+        env["QVR_SMALL_DRIVE"] = letter.upper() + ":"
+        yield
+    finally:
+        if os.path.islink(link):
+            os.remove(link)
+        # Lazily: a Wine process that still holds a file there must not fail the run.
+        subprocess.run(["umount", "-l", mount_point])
+        try:
+            os.rmdir(mount_point)
+        except OSError:
+            pass
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--port", type=int, default=8100)
     p.add_argument("--wine-run", required=True)
     p.add_argument("--timeout", type=int, default=1500)
+    p.add_argument("--small-drive", default="")
     p.add_argument("test")
     p.add_argument("args", nargs=argparse.REMAINDER)
     a = p.parse_args()
@@ -108,7 +149,8 @@ def main():
     overrides = env.get("WINEDLLOVERRIDES", "mscoree,mshtml=")
     env["WINEDLLOVERRIDES"] = overrides + ";winemenubuilder.exe=d"
     try:
-        rc = subprocess.run([a.wine_run, a.test] + a.args, env=env, timeout=a.timeout).returncode
+        with small_drive(prefix, a.small_drive, env):
+            rc = subprocess.run([a.wine_run, a.test] + a.args, env=env, timeout=a.timeout).returncode
     except subprocess.TimeoutExpired:
         print("test program timed out after %d s" % a.timeout, file=sys.stderr)
         rc = 3

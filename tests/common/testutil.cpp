@@ -240,6 +240,7 @@ struct FindData {
     std::wstring title;
     DWORD pid;
     HWND found;
+    bool anyDialog = false;  // any dialog-class window instead of a title
 };
 BOOL CALLBACK FindTopProc(HWND hwnd, LPARAM lp) {
     auto* d = reinterpret_cast<FindData*>(lp);
@@ -248,8 +249,11 @@ BOOL CALLBACK FindTopProc(HWND hwnd, LPARAM lp) {
     ::GetWindowThreadProcessId(hwnd, &pid);
     if (d->pid && pid != d->pid) return TRUE;
     wchar_t title[512] = {};
-    ::GetWindowTextW(hwnd, title, 512);
-    if (d->title == title) {
+    if (d->anyDialog)
+        ::GetClassNameW(hwnd, title, 512);
+    else
+        ::GetWindowTextW(hwnd, title, 512);
+    if (d->anyDialog ? std::wstring(title) == L"#32770" : d->title == title) {
         d->found = hwnd;
         return FALSE;
     }
@@ -279,6 +283,18 @@ HWND FindTopWindow(const std::wstring& title, DWORD pid) {
 HWND WaitForTopWindow(const std::wstring& title, DWORD pid, DWORD timeoutMs) {
     HWND found = nullptr;
     WaitUntil([&] { return (found = FindTopWindow(title, pid)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+HWND WaitForDialog(DWORD pid, DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            FindData d{L"", pid, nullptr, true};
+            ::EnumWindows(&FindTopProc, reinterpret_cast<LPARAM>(&d));
+            return (found = d.found) != nullptr;
+        },
+        timeoutMs);
     return found;
 }
 

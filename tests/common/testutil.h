@@ -80,6 +80,8 @@ private:
 // when pid is not 0, that belongs to that process.
 HWND FindTopWindow(const std::wstring& title, DWORD pid = 0);
 HWND WaitForTopWindow(const std::wstring& title, DWORD pid, DWORD timeoutMs);
+// A visible message box or dialog (class "#32770") of that process, whatever its title.
+HWND WaitForDialog(DWORD pid, DWORD timeoutMs);
 // The concatenated texts of the static controls of a dialog.
 std::wstring DialogText(HWND dialog);
 // Presses the button with this id (IDOK, IDRETRY...) of a dialog.

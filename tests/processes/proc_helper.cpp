@@ -11,6 +11,10 @@
 //   proc_helper shell <class> <ready file>      a window like "window" that makes
 //       itself the shell window; the ready file says "shell" when that worked.
 //   proc_helper sleep                           stays alive for ten minutes.
+//   Whatever the arguments: when the environment variable
+//   QVR_TEST_RECORD_COMMAND_LINE names a file, the command line is appended to
+//   it as one UTF-8 line and the program ends with exit code 0 (a stand-in for
+//   a system program, such as netsh, whose command lines a test checks).
 //   proc_helper                                 (no arguments) writes the marker
 //       file "<own path>.ran" at once and ends with exit code 7: started by the
 //       shell, a program may receive no arguments.
@@ -103,9 +107,27 @@ int RunMarker(const wchar_t* file, DWORD waitMs) {
     return kMarkerExitCode;
 }
 
+// Appends the command line to `file` as one UTF-8 line.
+bool AppendCommandLine(const wchar_t* file) {
+    const std::wstring line = std::wstring(::GetCommandLineW()) + L"\n";
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], n, nullptr, nullptr);
+    HANDLE h = ::CreateFileW(file, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    ::CloseHandle(h);
+    return ok;
+}
+
 }  // namespace
 
 int main() {
+    wchar_t record[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"QVR_TEST_RECORD_COMMAND_LINE", record, MAX_PATH) - 1u < MAX_PATH - 1u)
+        return AppendCommandLine(record) ? 0 : 5;
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!argv) return 2;

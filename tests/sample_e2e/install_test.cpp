@@ -25,6 +25,8 @@ const wchar_t kSetupNoSS[] = L"ContosoTranslatorSetupNoSS.exe";
 const wchar_t kSetupCover[] = L"ContosoTranslatorSetupCover.exe";
 const wchar_t kSetupCorrupt[] = L"ContosoTranslatorSetupCorrupt.exe";
 const wchar_t kOtherDrive[] = L"D:\\Tools\\App";
+// A folder with spaces and Chinese characters, given quoted on the command line.
+const wchar_t kQuotedDir[] = L"D:\\Program Files (x86)\\Contoso 翻译 A B";
 
 using testutil::Quote;
 std::string U8(const std::wstring& s) { return testutil::WideToUtf8(s); }
@@ -97,7 +99,7 @@ protected:
         Reset();
         testutil::RemoveTree(tmp_);
     }
-    void Reset() { ResetProduct({DefaultInstallDir(), L"D:\\Tools"}); }
+    void Reset() { ResetProduct({DefaultInstallDir(), L"D:\\Tools", kQuotedDir}); }
 
     std::map<std::wstring, std::wstring> RunEnv() const { return {{L"TMP", tmp_}, {L"TEMP", tmp_}}; }
     std::wstring Installer(const wchar_t* name) const { return testutil::ExeDir() + L"\\" + name; }
@@ -330,6 +332,14 @@ TEST_F(ContosoInstall, SwitchesAndFileNameMarkers) {
         {"-uid=", kSetup, nullptr, L"-uid=31055 /InstallSlience true", true, nullptr, Start::No, 31055, true, true},
         {"/path:", kSetup, nullptr, L"/InstallSlience true /path:D:\\Tools\\App", true, kOtherDrive, Start::No, 31007,
          true, true},
+        // Launchers quote a value with spaces around the value or around the
+        // whole argument: the same silent install into the same folder.
+        {"/path:\"...\"", kSetup, nullptr,
+         L"/InstallSlience true /path:\"D:\\Program Files (x86)\\Contoso 翻译 A B\"", true, kQuotedDir, Start::No,
+         31007, true, true},
+        {"\"/path:...\"", kSetup, nullptr,
+         L"/InstallSlience true \"/path:D:\\Program Files (x86)\\Contoso 翻译 A B\"", true, kQuotedDir, Start::No,
+         31007, true, true},
         {"@dto@smc", kSetup, L"ContosoTranslatorSetup@stt@dto@smc.exe", L"", true, nullptr, Start::No, 31007, true,
          false},
         {"@dtc@smo", kSetup, L"ContosoTranslatorSetup@stt@dtc@smo.exe", L"", true, nullptr, Start::No, 31007, false,
@@ -501,10 +511,67 @@ TEST_F(ContosoInstall, CorruptPayloadStopsWithAMessageAndReportsNothing) {
         << U8(testutil::DialogText(box));
     ASSERT_TRUE(testutil::PressDialogButton(box, IDOK));
     ASSERT_TRUE(child.Wait(60000));
-    EXPECT_EQ(child.ExitCode(), 0u);
+    EXPECT_EQ(child.ExitCode(), 4u) << "the payload failed";
     EXPECT_TRUE(NewRequests("/stat/install").empty());
     EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kProductKey, L"AppPath").found);
     EXPECT_FALSE(testutil::FileExists(DefaultInstallDir() + L"\\Uninst.dar1"));
+}
+
+TEST_F(ContosoInstall, CorruptPayloadUnattendedEndsByItselfWithItsExitCode) {
+    testutil::Child child;
+    ASSERT_TRUE(child.Start(Quote(Installer(kSetupCorrupt)) + L" /InstallSlience true /SuppressMsgBoxes", RunEnv()));
+    ASSERT_TRUE(child.Wait(180000)) << "the run waits for somebody";
+    EXPECT_EQ(child.ExitCode(), 4u);
+    const auto log = Log();
+    EXPECT_TRUE(Contains(log, Ansi(std::wstring(L"msgbox suppressed, answered 1: [") + kInstallerTitle +
+                                   L"] 释放文件时出现错误，安装程序将终止！")));
+    EXPECT_TRUE(Contains(log, "extraction to " + Ansi(DefaultInstallDir()) + " failed with code "));
+    EXPECT_TRUE(Contains(log, "run failure recorded: payload failed (exit code 4)"));
+    EXPECT_TRUE(NewRequests("/stat/install").empty());
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kProductKey, L"AppPath").found);
+}
+
+// A drive too small for the payload (3 MB, mapped for this test): the run
+// ends by itself with the write-failure code, and every file it leaves is
+// whole; the one it could not finish is gone.
+TEST_F(ContosoInstall, FullDriveLeavesNoTruncatedFileAndEndsWithItsExitCode) {
+    const std::wstring drive = contoso_test::Env(L"QVR_SMALL_DRIVE");
+    if (drive.empty()) GTEST_SKIP() << "no small drive could be mounted on this machine";
+    const std::wstring dir = drive + L"\\Contoso 翻译";
+    testutil::Child child;
+    ASSERT_TRUE(child.Start(Quote(Installer(kSetup)) + L" /InstallSlience true /SuppressMsgBoxes \"/path:" + dir + L"\"",
+                            RunEnv()));
+    ASSERT_TRUE(child.Wait(180000)) << "the run waits for somebody";
+    EXPECT_EQ(child.ExitCode(), 6u) << "a file could not be written whole";
+
+    // Whatever is on the drive is a whole file of the payload.
+    const auto manifest = ReadManifest(ManifestFile());
+    size_t whole = 0;
+    for (const auto& e : manifest) {
+        const std::wstring path = dir + L"\\" + e.path;
+        if (!testutil::FileExists(path)) continue;
+        uint32_t crc = 0;
+        uint64_t size = 0;
+        ASSERT_TRUE(FileCrc32(path, crc, size)) << U8(path);
+        EXPECT_EQ(size, e.size) << U8(path) << " is truncated";
+        EXPECT_EQ(crc, e.crc) << U8(path);
+        ++whole;
+    }
+    EXPECT_GT(whole, 0u) << "the drive took some files";
+    EXPECT_LT(whole, manifest.size()) << "the payload cannot fit";
+    // And nothing else: no half-written file under another name either.
+    for (const auto& f : FilesMatching(dir + L"\\*")) {
+        if (::GetFileAttributesW(f.c_str()) & FILE_ATTRIBUTE_DIRECTORY) continue;
+        EXPECT_TRUE(Find(manifest, f.substr(dir.size() + 1).c_str())) << U8(f) << " is no file of the payload";
+    }
+
+    const auto log = Log();
+    EXPECT_TRUE(Contains(log, "failed with code 11"));
+    EXPECT_TRUE(Contains(log, "run failure recorded: write failed (exit code 6)"));
+    EXPECT_TRUE(Contains(log, Ansi(L"释放文件时出现错误，安装程序将终止！")));
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kProductKey, L"AppPath").found);
+    EXPECT_TRUE(NewRequests("/stat/install").empty());
+    testutil::RemoveTree(dir);
 }
 
 // ------------------------------------------------------------------------

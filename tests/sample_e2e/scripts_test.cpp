@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
@@ -143,6 +144,52 @@ TEST_F(ShippedScripts, ParentFolderAndSplitHelpers) {
         {"#Split('', '_')", "1"},
     };
     for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.value) << c.expression;
+}
+
+// Wine's netsh is a stub that keeps nothing of what it was asked: a stand-in
+// program under a %windir% of the test's own receives the commands, and the
+// test reads the command lines it was started with.
+TEST_F(ShippedScripts, FirewallRulesReachNetshAsTheseCommandLines) {
+    const std::wstring dir = testutil::MakeTempDir(L"firewall");
+    ASSERT_FALSE(dir.empty());
+    ASSERT_TRUE(::CreateDirectoryW((dir + L"\\system32").c_str(), nullptr));
+    const std::wstring netsh = dir + L"\\system32\\netsh.exe";
+    ASSERT_TRUE(::CopyFileW((testutil::ExeDir() + L"\\qvrtest_prochelper.exe").c_str(), netsh.c_str(), FALSE));
+    const std::wstring record = dir + L"\\netsh.txt";
+
+    wchar_t windir[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"windir", windir, MAX_PATH);
+    ::SetEnvironmentVariableW(L"windir", dir.c_str());
+    ::SetEnvironmentVariableW(L"QVR_TEST_RECORD_COMMAND_LINE", record.c_str());
+    const bool ran = RunLua(u8"global_install_path = [[C:\\Program Files\\Contoso 翻译]] add_firewall_rule()");
+    ::SetEnvironmentVariableW(L"QVR_TEST_RECORD_COMMAND_LINE", nullptr);
+    ::SetEnvironmentVariableW(L"windir", windir);
+    ASSERT_TRUE(ran);
+
+    // Each call waited for netsh: all three are there, in order.
+    std::vector<std::wstring> lines;
+    std::wstring text = testutil::Utf8ToWide(testutil::ReadFileOr(record));
+    for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    const std::wstring program = LR"(C:\Program Files\Contoso 翻译\ContosoTranslator.exe)";
+    const std::vector<std::wstring> commands = {
+        LR"(advfirewall firewall delete rule name="ContosoTranslator")",
+        LR"(advfirewall firewall add rule name="ContosoTranslator" dir=in program=")" + program + LR"(" action=allow)",
+        LR"(advfirewall firewall add rule name="ContosoTranslator" dir=out program=")" + program + LR"(" action=allow)",
+    };
+    ASSERT_EQ(lines.size(), commands.size()) << testutil::WideToUtf8(text);
+    for (size_t i = 0; i < commands.size(); ++i) {
+        // The program as the shell names it, then the command unchanged.
+        const std::wstring& line = lines[i];
+        const size_t args = line.find(L"netsh.exe");
+        ASSERT_NE(args, std::wstring::npos) << testutil::WideToUtf8(line);
+        std::wstring rest = line.substr(args + 9);
+        if (!rest.empty() && rest[0] == L'"') rest.erase(0, 1);
+        EXPECT_EQ(rest, L" " + commands[i]) << testutil::WideToUtf8(line);
+        EXPECT_EQ(testutil::LongPath(line.substr(line[0] == L'"' ? 1 : 0, args + 9 - (line[0] == L'"' ? 1 : 0))),
+                  testutil::LongPath(netsh));
+    }
+    testutil::RemoveTree(dir);
 }
 
 }  // namespace

@@ -5,64 +5,16 @@
 
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
+#include "tests/spine/installerrun.h"
 
 using testutil::Child;
+using namespace spinetest;
 
 namespace {
 
-const wchar_t kErrorCaption[] = L":-( 杯具，脚本执行时发生错误";
-
-std::wstring Exe(const wchar_t* name) { return testutil::ExeDir() + L"\\" + name; }
-using testutil::Quote;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
-    return out;
-}
-
-std::string TodayLogName() {
-    SYSTEMTIME t;
-    ::GetLocalTime(&t);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "Install_%d-%02d-%02d.log", t.wYear, t.wMonth, t.wDay);
-    return buf;
-}
-
-// One run of an installer in its own temporary folder (TMP/TEMP point there,
-// so the log file is the run's own) with its own instance name.
-class InstallerRun : public testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = testutil::MakeTempDir(L"spine");
-        ASSERT_FALSE(dir_.empty());
-        events_ = dir_ + L"\\events.txt";
-        env_ = {{L"TMP", dir_}, {L"TEMP", dir_}, {L"QVR_TEST_EVENTS", events_},
-                {L"QVR_TEST_MUTEX", L"Local\\qvr-spine-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                        std::to_wstring(counter_++)}};
-    }
-    void TearDown() override { testutil::RemoveTree(dir_); }
-
-    std::vector<std::string> Events() const { return Lines(testutil::ReadFileOr(events_)); }
-    std::string Log() const { return testutil::ReadFileOr(dir_ + L"\\" + testutil::Utf8ToWide(TodayLogName())); }
-
-    DWORD RunDemo(const std::wstring& args, DWORD timeout = 60000) {
-        return testutil::Run(Quote(Exe(L"qvrinstaller_demo.exe")) + L" " + args, env_, timeout);
-    }
-
-    std::wstring dir_, events_;
-    std::map<std::wstring, std::wstring> env_;
-    static int counter_;
-};
-int InstallerRun::counter_ = 0;
 
 TEST_F(InstallerRun, SilentRunRunsFiveEventsInOrderAndTellsTheListener) {
     testutil::RecordingWindow listener;
@@ -216,7 +168,7 @@ TEST_F(InstallerRun, ToolProcessesOfTheInstallFolderAreEnded) {
     EXPECT_NE(log.find("2:----qvrtool_b.exe"), std::string::npos) << log;
 }
 
-TEST_F(InstallerRun, ScriptErrorInAnEventShowsTheBoxAndEndsWithZero) {
+TEST_F(InstallerRun, ScriptErrorInAnEventShowsTheBoxAndEndsWithItsExitCode) {
     env_[L"QVR_TEST_ERROR_IN"] = L"QVRSE_OnInstall";
     Child child;
     ASSERT_TRUE(child.Start(Quote(Exe(L"qvrinstaller_demo.exe")) + L" /InstallSlience true", env_));
@@ -233,7 +185,7 @@ TEST_F(InstallerRun, ScriptErrorInAnEventShowsTheBoxAndEndsWithZero) {
     EXPECT_TRUE(child.Running()) << "the process waits for the box";
     ASSERT_TRUE(testutil::PressDialogButton(box, IDOK));
     ASSERT_TRUE(child.Wait(30000));
-    EXPECT_EQ(child.ExitCode(), 0u);
+    EXPECT_EQ(child.ExitCode(), 3u) << "a script error is no completed installation";
     const auto ev = Events();
     ASSERT_FALSE(ev.empty());
     EXPECT_EQ(ev.back(), "QVRSE_OnInstall") << "nothing runs after the failing event";
@@ -245,7 +197,7 @@ TEST_F(InstallerRun, BrokenScriptResourcesEndTheRunQuietly) {
         Child child;
         ASSERT_TRUE(child.Start(Quote(Exe(exe)) + L" /InstallSlience true", env_));
         ASSERT_TRUE(child.Wait(60000)) << "no box may hold the process";
-        EXPECT_EQ(child.ExitCode(), 0u);
+        EXPECT_EQ(child.ExitCode(), 2u) << "the installer's own scripts did not load";
         EXPECT_TRUE(Events().empty()) << testutil::WideToUtf8(exe);
     }
 }

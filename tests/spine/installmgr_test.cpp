@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/common/procutil.h"
+#include "tests/common/testutil.h"
 #include "utility/qvrscriptengine/qvrscriptglobals.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
@@ -68,11 +70,29 @@ TEST(InstallMgr, AnEventMayEnterAnotherOnTheSameThread) {
 }
 
 TEST(InstallMgr, OnInstallEndsToolsEvenWhenTheEventIsNotAFunction) {
+    // A tool of the product runs from the install folder's Tools folder.
+    const std::wstring install = testutil::MakeTempDir(L"mgrtools");
+    ASSERT_FALSE(install.empty());
+    ASSERT_TRUE(::CreateDirectoryW((install + L"\\Tools").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((install + L"\\Tools\\Updater").c_str(), nullptr));
+    const std::wstring tool =
+        testutil::CopyProgram(L"spine_sleeper.exe", install + L"\\Tools\\Updater", L"qvrunit_mgr_tool.exe");
+    ASSERT_FALSE(tool.empty());
+    testutil::Child running;
+    ASSERT_TRUE(running.Start(testutil::Quote(tool)));
+    testutil::PumpFor(500);
+    ASSERT_TRUE(running.Running());
+
     lua_State* L = QVRScriptEngine::Instance().GetState();
-    ASSERT_TRUE(RunLua("QVRSE_OnInstall = 'not a function' global_install_path = 'C:\\\\qvr-no-such-folder'"));
+    ASSERT_TRUE(RunLua("QVRSE_OnInstall = 'not a function'"));
+    scriptglobals::SetText(L, "global_install_path", install);
     const int top = lua_gettop(L);
-    CInstallMgr::Instance().OnInstall();  // logs the Tools path, finds nothing, skips the event
-    EXPECT_EQ(lua_gettop(L), top);
+    CInstallMgr::Instance().OnInstall();
+    EXPECT_EQ(lua_gettop(L), top) << "the event is skipped without a trace on the stack";
+    EXPECT_TRUE(running.Wait(10000)) << "the tool still runs";
+    EXPECT_EQ(running.ExitCode(), 10000u);
+    running.Kill();
+    testutil::RemoveTree(install);
 }
 
 }  // namespace

@@ -108,16 +108,22 @@ TEST(BaseLog, WritesDatedFileWithPrefixedLinesAndAppends) {
     EXPECT_FALSE(testutil::FileExists(testutil::Utf8ToWide(base))) << "the base name itself is never written";
 }
 
-TEST(BaseLog, UnwritableFolderLeavesNoLoggerAndLogInfoIsHarmless) {
-    // A separate object would be needed for a clean "no logger" state; the
-    // process-wide one may already hold a logger from another test, so only
-    // check that a failing InitLogger does not replace a working logger with
-    // a broken one and that logging through it stays safe.
-    auto before = CNQBaseLog::Instance().GetLogger();
+TEST(BaseLog, InitInAnUnwritableFolderKeepsTheWorkingLoggerAndItsFile) {
+    // The process has one logger; a start without a writable folder must
+    // neither drop it nor replace it with one that writes nowhere. (That the
+    // installer runs without any log is shown end to end with an unwritable
+    // temporary folder.)
+    const std::wstring dir = testutil::MakeTempDir(L"logkeep");
+    const std::string base = testutil::WideToUtf8(dir) + "\\Install.log";
+    CNQBaseLog::Instance().InitLogger(base.c_str());
+    const auto before = CNQBaseLog::Instance().GetLogger();
+    ASSERT_TRUE(before);
+
     CNQBaseLog::Instance().InitLogger("Q:\\no\\such\\drive\\Install.log");
-    auto after = CNQBaseLog::Instance().GetLogger();
-    EXPECT_EQ(before, after);
-    LOG_INFO("still fine {}", 1);
+    EXPECT_EQ(CNQBaseLog::Instance().GetLogger(), before);
+    LOG_INFO("after the failed start {}", 1);
+    const std::string content = testutil::ReadFileOr(dir + L"\\" + testutil::Utf8ToWide(Today("Install")));
+    EXPECT_NE(content.find("after the failed start 1"), std::string::npos) << content;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // Mutation fuzzer for the parsers that read skin bytes: the ZIP reader, the
 // markup reader, the image decoders (raster and SVG) and the layout builder
-// (markup to a control tree, laid out and painted).
+// (markup to a control tree, laid out and painted); and for what reads the
+// texts inside a skin: the attribute value and image-attribute parsers, the
+// skin-file reader over a package in memory, and markup from a string.
 //
-//   ui_fuzz --target zip|markup|image|builder [--iterations N] [--seconds S] [--seed X]
+//   ui_fuzz --target zip|markup|image|builder|value|skinfile|markupstring
+//           [--iterations N] [--seconds S] [--seed X]
 //
 // Inputs are mutations of a built-in seed corpus, drawn from a fixed-seed
 // generator, so a run is reproducible. Every input sits at the very end of a
@@ -26,6 +29,8 @@
 #include "ui/builder/uibuilder.h"
 #include "ui/control/uicontrol.h"
 #include "ui/core/uimarkup.h"
+#include "ui/core/uiskinfile.h"
+#include "ui/core/uivalue.h"
 #include "ui/manager/uimanager.h"
 #include "ui/render/uidecoders.h"
 #include "ui/render/uiimage.h"
@@ -170,6 +175,19 @@ std::vector<std::string> ImageSeeds() {
                     "100,0 50,80\" fill=\"#4CAF50\"/><ellipse cx=\"50\" cy=\"40\" rx=\"30\" ry=\"10\" "
                     "style=\"fill:rgb(10,20,30);fill-opacity:0.5\"/></g></svg>");
     return seeds;
+}
+
+// Attribute values as skins write them, and image attributes with their keys.
+std::vector<std::string> ValueSeeds() {
+    return {
+        "file='Image/BtnInstall.svg' source='0,0,216,44' dest='2,2,30,30' corner='4,4,4,4' mask='#FFFF00FF' "
+        "fade='128' hole='true' xtiled='true' ytiled='false' hsl='true'|fade='200' source='0,44,216,88'",
+        "res='101' restype='PNG' iconsize='16,16' iconalign='left'|",
+        "Image/BkViewInit.png|",
+        "file=\"a.png\" source=\"1, 2 ,3,4\" corner='-1,-2,99999999999,4'",
+        "#FF00FF00", "0xAARRGGBB", "#zzzzzzzzzzzzzzzzzzzz", "600,460", "-5", "--5", "1,-2,,4,5,6",
+        "true", "on", "cancel", "", "'", "file='", "file='x' source='",
+    };
 }
 
 // ---------------------------------------------------------------------------
@@ -345,6 +363,92 @@ int RunImage(const BYTE* data, size_t size, int variant) {
     return outcomes;
 }
 
+// The input as zero-terminated wide text ending at a guarded page: each byte
+// a unit, or each pair of bytes a UTF-16 unit. A read past the terminator faults.
+class GuardedText {
+public:
+    GuardedText(const BYTE* data, size_t size, bool pairs)
+        : units_(pairs ? size / 2 : size), buf_((units_ + 1) * sizeof(wchar_t)) {
+        if (!buf_.ok()) return;
+        wchar_t* text = reinterpret_cast<wchar_t*>(buf_.data());
+        for (size_t i = 0; i < units_; ++i)
+            text[i] = pairs ? static_cast<wchar_t>(data[2 * i] | (data[2 * i + 1] << 8)) : static_cast<wchar_t>(data[i]);
+        text[units_] = L'\0';
+    }
+    bool ok() const { return buf_.ok(); }
+    const wchar_t* c_str() const { return reinterpret_cast<const wchar_t*>(buf_.data()); }
+
+private:
+    size_t units_;
+    GuardedBuffer buf_;
+};
+
+// The value readers and the image-attribute parser on one text; a '|' splits
+// it into the image attribute and its modify text.
+int RunValue(const BYTE* data, size_t size, int variant) {
+    const GuardedText text(data, size, variant == 1);
+    if (!text.ok()) return 0;
+    const wchar_t* t = text.c_str();
+    int list[4] = {};
+    SkinUI::ParseIntList(t, list, 4);
+    const RECT rc = SkinUI::ParseRect(t);
+    const SIZE sz = SkinUI::ParseSize(t);
+    const POINT pt = SkinUI::ParsePoint(t);
+    volatile long sink = SkinUI::ParseInt(t) + list[3] + rc.right + sz.cy + pt.y +
+                         static_cast<long>(SkinUI::ParseColor(t)) + SkinUI::ParseBoolWord(t);
+    (void)sink;
+
+    const std::wstring all = t;
+    const size_t bar = all.find(L'|');
+    const std::wstring image = all.substr(0, bar);
+    const std::wstring modify = bar == std::wstring::npos ? std::wstring() : all.substr(bar + 1);
+    const auto keys = SkinUI::SplitImageAttribute(image);
+    SkinUI::ImageDrawInfo info;
+    static SkinUI::CDpiScale dpi;
+    dpi.SetDpi(144);
+    SkinUI::ParseImageAttribute(info, image, modify, variant == 2 ? &dpi : nullptr);
+    return static_cast<int>(keys.size()) + (info.imageName.empty() ? 0 : 1);
+}
+
+// The skin-file reader over a package in memory: lookups by name for each use.
+int RunSkinFile(const BYTE* data, size_t size, int variant) {
+    static const wchar_t* const kNames[] = {L"Layout/Layout.xml", L"Layout\\Layout.xml", L"LAYOUT/layout.XML",
+                                            L"font.xml", L"Image/i3.png", L"secret.txt", L"s2", L"times",
+                                            L"..\\font.xml", L"", L"/Layout/Layout.xml", L"descriptor"};
+    SkinUI::CSkinPackage::Reset();
+    SkinUI::CSkinPackage::SetResourceZipMemory(data, static_cast<DWORD>(size), variant ? L"pw" : nullptr,
+                                               variant ? 2 : 0);
+    int found = 0;
+    for (const wchar_t* name : kNames) {
+        found += SkinUI::CSkinPackage::SkinFileExists(name) ? 1 : 0;
+        SkinUI::SkinFileBytes bytes;
+        std::wstring error;
+        if (SkinUI::CSkinPackage::ReadSkinFile(name, SkinUI::SkinFileUse::Markup, bytes, &error)) {
+            // Every byte of what was read is readable.
+            volatile BYTE last = bytes.size ? bytes.data[bytes.size - 1] : 0;
+            (void)last;
+            ++found;
+        }
+    }
+    // The block goes away after this input: the package must not outlive it.
+    SkinUI::CSkinPackage::Reset();
+    return found;
+}
+
+// Markup parsed from wide text (the form layouts built in code use).
+int RunMarkupString(const BYTE* data, size_t size, int variant) {
+    const GuardedText text(data, size, variant == 1);
+    if (!text.ok()) return 0;
+    SkinUI::CMarkup m;
+    if (!m.LoadFromString(text.c_str())) return 0;
+    size_t touched = 0;
+    for (int i = 1; i < m.NodeCount(); ++i) {
+        touched += std::wcslen(m.Name(i)) + std::wcslen(m.Value(i));
+        for (int a = 0; a < m.AttributeCount(i); ++a) touched += std::wcslen(m.AttributeValue(i, a));
+    }
+    return touched > 0 ? 1 : 0;
+}
+
 // ---------------------------------------------------------------------------
 // Failure reporting
 
@@ -403,8 +507,12 @@ int main(int argc, char** argv) {
     else if (target == "markup") corpus = MarkupSeeds();
     else if (target == "image") corpus = ImageSeeds();
     else if (target == "builder") corpus = BuilderSeeds();
+    else if (target == "value") corpus = ValueSeeds();
+    else if (target == "skinfile") corpus = ZipSeeds();
+    else if (target == "markupstring") corpus = MarkupSeeds();
     else {
-        std::fprintf(stderr, "usage: ui_fuzz --target zip|markup|image|builder [--iterations N] [--seconds S] [--seed X]\n");
+        std::fprintf(stderr, "usage: ui_fuzz --target zip|markup|image|builder|value|skinfile|markupstring "
+                             "[--iterations N] [--seconds S] [--seed X]\n");
         return 64;
     }
     g_target = target;
@@ -429,6 +537,10 @@ int main(int argc, char** argv) {
         if (target == "zip") outcomes += RunZip(buf.data(), input.size());
         else if (target == "markup") outcomes += RunMarkup(buf.data(), input.size(), static_cast<int>(done % 3));
         else if (target == "builder") outcomes += RunBuilder(buf.data(), input.size(), static_cast<int>(done % 2));
+        else if (target == "value") outcomes += RunValue(buf.data(), input.size(), static_cast<int>(done % 3));
+        else if (target == "skinfile") outcomes += RunSkinFile(buf.data(), input.size(), static_cast<int>(done % 2));
+        else if (target == "markupstring")
+            outcomes += RunMarkupString(buf.data(), input.size(), static_cast<int>(done % 2));
         else outcomes += RunImage(buf.data(), input.size(), static_cast<int>(done % 2));
         g_iterationStart.store(0);
         const DWORD took = ::GetTickCount() - t0;

@@ -14,6 +14,8 @@
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "../../nqpublic/nqbase/nqhandle.h"
 #include "../base/qvrprotectedfolders.h"
+#include "qvrmsgbox.h"
+#include "qvrrunresult.h"
 #include "qvrscriptapi.h"
 #include "qvrscriptargs.h"
 #include "qvrscriptengine.h"
@@ -39,7 +41,9 @@ bool Exists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) !
 
 // One shell file operation on single names. The names are copied with a
 // second terminating zero (the operation takes lists ended by an empty name).
+// In an unattended run the shell's own error dialogs are off as well.
 int ShellFileOperation(UINT func, const std::wstring& from, const std::wstring* to, FILEOP_FLAGS flags) {
+    if (qvrbox::Suppressed()) flags |= FOF_NOERRORUI;
     const std::wstring fromList = from + L'\0';
     const std::wstring toList = to ? *to + L'\0' : std::wstring();
     SHFILEOPSTRUCTW op = {};
@@ -264,7 +268,8 @@ int Lua_RenameFile(lua_State* L) {
 }
 
 // Deletes the path; when that fails, asks the user to close the program that
-// holds it: Abort ends the process, Retry tries again, Ignore gives true.
+// holds it: Abort ends the process, Retry tries again, Ignore gives true. With
+// boxes suppressed the question answers its default, Abort.
 int Lua_DeleteFile(lua_State* L) {
     bool ok = true;
     {
@@ -280,8 +285,12 @@ int Lua_DeleteFile(lua_State* L) {
             if (code == 0) break;
 
             const std::wstring text = kDeleteQuestionHead + path + kDeleteQuestionTail;
-            const int answer = ::MessageBoxW(nullptr, text.c_str(), kDeleteCaption, MB_ICONQUESTION | MB_ABORTRETRYIGNORE);
-            if (answer == IDABORT) ::ExitProcess(0);
+            const int answer = qvrbox::Show(text, kDeleteCaption, MB_ICONQUESTION | MB_ABORTRETRYIGNORE);
+            if (answer == IDABORT) {
+                // Answered by the user, the installation was cancelled; as the
+                // default of an unattended run, the file could not be removed.
+                qvrrun::Exit(qvrbox::Suppressed() ? qvrrun::Failure::kWrite : qvrrun::Failure::kAborted);
+            }
             if (answer == IDRETRY) continue;
             ok = answer == IDIGNORE;
             DebugTrace(L"Delete %s failed!\r\n", path.c_str());

@@ -13,6 +13,7 @@
 #include "../../nqpublic/nqbase/http/chttpclient.h"
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "../../nqpublic/nqbase/nqhandle.h"
+#include "qvrrunresult.h"
 #include "qvrscriptapi.h"
 #include "qvrscriptargs.h"
 
@@ -142,15 +143,24 @@ int Lua_ExtractResource(lua_State* L) {
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         DebugTrace(L"Fun:%s ,CreateFileW %s failed!\r\n", L"Lua_ExtractResource", path.c_str());
+        qvrrun::Record(qvrrun::Failure::kWrite);
         lua_pushboolean(L, 0);
         return 1;
     }
     void* bytes = ::LockResource(res.data);
     if (type == L"_7Z") ExchangeFirstTwoBytes(bytes, res.size);
     DWORD written = 0;
-    const bool ok = (bytes || res.size == 0) &&
-                    ::WriteFile(file.get(), bytes, res.size, &written, nullptr) && written == res.size;
-    if (!ok) DebugTrace(L"Fun:%s ,WriteFile %s failed!\r\n", L"Lua_ExtractResource", path.c_str());
+    bool ok = (bytes || res.size == 0) &&
+              ::WriteFile(file.get(), bytes, res.size, &written, nullptr) && written == res.size;
+    // Data the system held back may fail to reach the disk only at the close.
+    if (!::CloseHandle(file.release())) ok = false;
+    if (!ok) {
+        DebugTrace(L"Fun:%s ,WriteFile %s failed!\r\n", L"Lua_ExtractResource", path.c_str());
+        // Never left truncated under its name.
+        ::DeleteFileW(path.c_str());
+        LOG_INFO("{} could not be written whole and was removed", WideToAnsi(path));
+        qvrrun::Record(qvrrun::Failure::kWrite);
+    }
     lua_pushboolean(L, ok ? 1 : 0);
     return 1;
 }
@@ -181,6 +191,7 @@ int Lua_UnCompress7z(lua_State* L) {
     const std::wstring destination = qvrargs::Path(L, 2);
     if (!PathExists(destination)) {
         DebugTrace(L"Fun:%s, Description:%s it's not exists!\r\n", L"Lua_UnCompress7z", destination.c_str());
+        qvrrun::Record(qvrrun::Failure::kWrite);  // the folder could not be made
         lua_pushboolean(L, 0);
         return 1;
     }
@@ -212,6 +223,7 @@ int Lua_UnCompress7z(lua_State* L) {
             code = Extract7zToDirectory(&in.vt, destination.c_str(), onExtracted, onFailed);
         } else {
             TRACE_FAILURE("CreateFileW failed!");
+            code = SZ_ERROR_READ;
         }
     } else {
         std::wstring nameText;
@@ -219,6 +231,7 @@ int Lua_UnCompress7z(lua_State* L) {
         ProgramResource res;
         if (!res.Load(L"_7Z", name)) {
             DebugTrace(L"Fun:%s ,LoadResource failed!\r\n", L"Lua_UnCompress7z");
+            qvrrun::Record(qvrrun::Failure::kPayload);
             lua_pushboolean(L, 0);
             return 1;
         }
@@ -247,6 +260,10 @@ int Lua_UnCompress7z(lua_State* L) {
         DebugTrace(L"UnCompress successful.\r\n");
     } else {
         DebugTrace(L"Fun:%s, Description: UnCompress failed.!\r\n", L"Lua_UnCompress7z");
+        // A file that could not be written (the disk, the rights) or an
+        // archive that could not be read: the installation is incomplete.
+        LOG_INFO("extraction to {} failed with code {}", WideToAnsi(destination), code);
+        qvrrun::Record(code == kExtractFileError ? qvrrun::Failure::kWrite : qvrrun::Failure::kPayload);
     }
     lua_pushboolean(L, code == 0 ? 1 : 0);
     return 1;

@@ -11,6 +11,7 @@
 
 #include "nqpublic/nqbase/log/nqbaselog.h"
 #include "nqpublic/nqbase/nqhandle.h"
+#include "qvrmsgbox.h"
 #include "qvrscriptapi.h"
 #include "qvrscriptargs.h"
 #include "utility/base/qvrprocesstoolhelp.h"
@@ -161,6 +162,33 @@ struct ExecRequest {
     bool throughShell = false;
 };
 
+// ShellExecuteExW; in an unattended run without the shell's own error box
+// (SEE_MASK_FLAG_NO_UI), the failure written to the log instead.
+bool ShellExecuteLogged(SHELLEXECUTEINFOW& sei) {
+    if (!qvrbox::Suppressed()) return ::ShellExecuteExW(&sei) != FALSE;
+    sei.fMask |= SEE_MASK_FLAG_NO_UI;
+    if (::ShellExecuteExW(&sei)) return true;
+    const DWORD error = ::GetLastError();
+    LOG_INFO("shell could not start {} (error {}), no box shown", WideToAnsi(sei.lpFile ? sei.lpFile : L""), error);
+    return false;
+}
+
+// ShellExecuteW's result (a value above 32 is success). In an unattended run
+// it goes through ShellExecuteExW, which can be asked to show no box.
+INT_PTR ShellExecuteOpen(const wchar_t* verb, const std::wstring& file, const wchar_t* params, const wchar_t* dir) {
+    if (!qvrbox::Suppressed())
+        return reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, verb, file.c_str(), params, dir, SW_SHOWNORMAL));
+    SHELLEXECUTEINFOW sei = {};
+    sei.cbSize = sizeof sei;
+    sei.lpVerb = verb;
+    sei.lpFile = file.c_str();
+    sei.lpParameters = params;
+    sei.lpDirectory = dir;
+    sei.nShow = SW_SHOWNORMAL;
+    ShellExecuteLogged(sei);
+    return reinterpret_cast<INT_PTR>(sei.hInstApp);
+}
+
 bool Exec(ExecRequest r) {
     std::wstring directory;
     if (!::PathIsURLW(r.file.c_str())) {
@@ -185,13 +213,10 @@ bool Exec(ExecRequest r) {
         // The pin verbs exist only on some systems: where the shell does not
         // offer them nothing is done, and asking is all the script can do.
         if (IsPinVerb(r.verb, false)) {
-            if (ShellOffersVerb(r.file, r.verb))
-                ::ShellExecuteW(nullptr, r.verb.c_str(), r.file.c_str(), params, dir, SW_SHOWNORMAL);
+            if (ShellOffersVerb(r.file, r.verb)) ShellExecuteOpen(r.verb.c_str(), r.file, params, dir);
             return true;
         }
-        const auto rc = reinterpret_cast<INT_PTR>(::ShellExecuteW(
-            nullptr, r.verb.empty() ? nullptr : r.verb.c_str(), r.file.c_str(), params, dir, SW_SHOWNORMAL));
-        return rc > 32;
+        return ShellExecuteOpen(r.verb.empty() ? nullptr : r.verb.c_str(), r.file, params, dir) > 32;
     }
 
     // Waiting: the default verb, hidden, until the program has ended.
@@ -202,7 +227,7 @@ bool Exec(ExecRequest r) {
     sei.lpParameters = params;
     sei.lpDirectory = dir;
     sei.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&sei)) return false;
+    if (!ShellExecuteLogged(sei)) return false;
     nq::unique_handle process(sei.hProcess);
     if (process) ::WaitForSingleObject(process.get(), INFINITE);
     return true;
@@ -216,7 +241,7 @@ bool ShellExec(const std::wstring& file, const std::wstring& parameters) {
     sei.lpFile = file.c_str();
     sei.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     sei.nShow = SW_HIDE;
-    const bool ok = ::ShellExecuteExW(&sei) != FALSE;
+    const bool ok = ShellExecuteLogged(sei);
     // Not waited for; the handle is only closed.
     nq::unique_handle process(sei.hProcess);
     return ok;
@@ -288,7 +313,8 @@ int Lua_ShellExec(lua_State* L) {
 }
 
 // Lua_MsgBox(text [, caption [, style]]): the identifier of the pressed
-// button, 0 when no box could be shown.
+// button, 0 when no box could be shown; the default button at once when
+// boxes are suppressed.
 int Lua_MsgBox(lua_State* L) {
     int answer = 0;
     {
@@ -300,7 +326,7 @@ int Lua_MsgBox(lua_State* L) {
             if (argc >= 2) caption = qvrargs::Text(L, 2);
             if (argc == 3) style = qvrargs::UInt(L, 3);
         }
-        answer = ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
+        answer = qvrbox::Show(text, caption, style);
     }
     lua_pushinteger(L, answer);
     return 1;

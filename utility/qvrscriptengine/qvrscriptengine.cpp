@@ -4,11 +4,47 @@
 #include <cstdlib>
 
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
+#include "qvrmsgbox.h"
+#include "qvrrunresult.h"
 #include "qvrscriptapi.h"
 #include "qvrscriptargs.h"
 
 const wchar_t kScriptErrorCaption[] = L":-( 杯具，脚本执行时发生错误";
 const wchar_t kScriptErrorAppeal[] = L"请向我们反馈以上错误信息，以便我们改善产品质量！";
+
+namespace {
+
+// os.exit([code [, close]]) of the scripts: the standard function, called with
+// the exit code the run's result gives (a script that ends a failed or
+// unfinished installation with a success code does not end it with 0).
+int ScriptOsExit(lua_State* L) {
+    int requested = EXIT_SUCCESS;
+    if (lua_isboolean(L, 1))
+        requested = lua_toboolean(L, 1) ? EXIT_SUCCESS : EXIT_FAILURE;
+    else
+        requested = luaL_optint(L, 1, EXIT_SUCCESS);
+    const int code = qvrrun::ScriptExitCode(requested);
+    LOG_INFO("os.exit({}) ends the run with exit code {}", requested, code);
+    lua_settop(L, 2);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_pushinteger(L, code);
+    lua_pushvalue(L, 2);
+    lua_call(L, 2, 0);
+    return 0;
+}
+
+// Replaces os.exit with ScriptOsExit around the library's own function.
+void WrapOsExit(lua_State* L) {
+    lua_getglobal(L, "os");
+    if (lua_istable(L, -1)) {
+        lua_getfield(L, -1, "exit");
+        lua_pushcclosure(L, &ScriptOsExit, 1);
+        lua_setfield(L, -2, "exit");
+    }
+    lua_pop(L, 1);
+}
+
+}  // namespace
 
 QVRScriptEngine& QVRScriptEngine::Instance() {
     static QVRScriptEngine engine;
@@ -29,6 +65,7 @@ QVRScriptEngine::QVRScriptEngine() {
     luaL_openlibs(L);
     luaL_getsubtable(L, LUA_REGISTRYINDEX, "_PRELOAD");
     lua_pop(L, 1);
+    WrapOsExit(L);
 
     for (const luaL_Reg* m = kScriptValueTypes; m->name; ++m) {
         luaL_requiref(L, m->name, m->func, 1);
@@ -149,8 +186,8 @@ std::wstring QVRScriptEngine::ComposeErrorText(lua_State* L) {
 
 namespace {
 void ShowErrorAndExit(const std::wstring& text) {
-    ::MessageBoxW(nullptr, text.c_str(), kScriptErrorCaption, MB_ICONERROR);
-    ::ExitProcess(0);
+    qvrbox::Show(text, kScriptErrorCaption, MB_ICONERROR);
+    qvrrun::Exit(qvrrun::Failure::kScriptError);
 }
 QVRScriptEngine::ErrorPresenter g_presenter = &ShowErrorAndExit;
 }  // namespace

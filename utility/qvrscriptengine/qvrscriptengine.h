@@ -37,8 +37,9 @@ public:
     static void DeleteDirectories(const wchar_t* path);
     static void DeleteDirectoriesEx(const wchar_t* path, ScriptCallback* onFailure);
 
-    // Message handler: shows the error with the script call stack and ends the
-    // process with exit code 0.
+    // Message handler: shows the error with the script call stack (or, when
+    // boxes are suppressed, logs it) and ends the process with the exit code of
+    // a script error (qvrrunresult.h; 0 unless the program set one).
     static int OnScriptError(lua_State* L);
     static void AppendCallStack(lua_State* L, int level, std::string& text);
 
@@ -46,7 +47,7 @@ public:
     static std::wstring ComposeErrorText(lua_State* L);
 
     // What OnScriptError does with the composed text. The default shows the
-    // error box and ends the process with exit code 0; test programs install
+    // error box and ends the process with the script error's exit code; test programs install
     // one that fails the test run instead (a script error must never end a
     // test program with a success code).
     using ErrorPresenter = void (*)(const std::wstring& text);

@@ -5,6 +5,11 @@ local out = os.getenv("QVR_TEST_EVENTS")
 local hold = os.getenv("QVR_TEST_HOLD")          -- wait in QVRSE_BeforeInit until this file exists
 local started = os.getenv("QVR_TEST_STARTED")    -- created when QVRSE_BeforeInit starts
 local fail_in = os.getenv("QVR_TEST_ERROR_IN")   -- event that raises a script error
+-- Steps of QVRSE_OnInstall that may stop on a box nobody answers:
+local shell_exec = os.getenv("QVR_TEST_SHELLEXEC")  -- Lua_ShellExec of this (missing) file
+local delete_file = os.getenv("QVR_TEST_DELETE")    -- Lua_DeleteFile of this (locked) file
+local msgbox = os.getenv("QVR_TEST_MSGBOX")         -- Lua_MsgBox with this style (in QVRSE_BeforeInit)
+local exit_code = os.getenv("QVR_TEST_EXIT")        -- os.exit with this argument ("none": no argument)
 
 local function record(name)
   Lua_Logout("event " .. name)
@@ -41,12 +46,21 @@ event("QVRSE_BeforeInit", function()
     while not exists(hold) and os.time() < deadline do end
   end
   if os.getenv("QVR_TEST_SCRIPT_SS") == "1" then global_ss_install = true end
+  if msgbox then record("msgbox=" .. tostring(Lua_MsgBox("继续安装？", "Contoso 问题", tonumber(msgbox)))) end
 end)
 event("QVRSE_BeforeInstall", function()
   record("InstallPath=" .. tostring(InstallPath))
   record("global_ss_install=" .. tostring(global_ss_install))
+  -- The install folder argument as install scripts read it (the argument list).
+  for _, arg in ipairs(Lua_GetCommandLineArgv() or {}) do
+    if string.sub(arg, 1, 6) == "/path:" then record("argv " .. arg) end
+  end
 end)
-event("QVRSE_OnInstall")
+event("QVRSE_OnInstall", function()
+  if shell_exec then record("shellexec=" .. tostring(Lua_ShellExec(shell_exec, ""))) end
+  if delete_file then record("delete=" .. tostring(Lua_DeleteFile(delete_file))) end
+  if exit_code == "none" then os.exit() elseif exit_code then os.exit(tonumber(exit_code)) end
+end)
 event("QVRSE_BeforeComplete")
 event("QVRSE_AfterComplete")
 

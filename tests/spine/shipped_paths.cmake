@@ -1,0 +1,57 @@
+# cmake -DEXE=<installer> -DFOLDERS=<folder>|<folder>... -P shipped_paths.cmake
+# A shipped installer names no folder of the machine that built it: sources
+# appear relative to the project (the failure trace and the log prefix print
+# them). Each folder is looked for as 8-bit text and as UTF-16, with either
+# kind of separator.
+if(NOT EXISTS "${EXE}")
+  message(FATAL_ERROR "missing: ${EXE}")
+endif()
+file(READ "${EXE}" image HEX)
+
+# The hex digits of `text` as 8-bit text (utf16 OFF) or as UTF-16LE (ON);
+# the folders are plain ASCII.
+function(hex_of text utf16 out)
+  string(HEX "${text}" hex)
+  if(utf16)
+    string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
+  endif()
+  set(${out} "${hex}" PARENT_SCOPE)
+endfunction()
+
+string(REPLACE "|" ";" FOLDERS "${FOLDERS}")
+set(found "")
+foreach(folder ${FOLDERS})
+  if(folder STREQUAL "")
+    continue()
+  endif()
+  string(REPLACE "\\" "/" slashed "${folder}")
+  string(REPLACE "/" "\\" backslashed "${folder}")
+  foreach(form "${slashed}" "${backslashed}")
+    foreach(utf16 OFF ON)
+      hex_of("${form}" ${utf16} pattern)
+      # A match must start on a byte boundary of the hex text.
+      string(FIND "${image}" "${pattern}" at)
+      while(NOT at EQUAL -1)
+        math(EXPR odd "${at} % 2")
+        if(NOT odd)
+          string(APPEND found "  ${form} (UTF-16: ${utf16}) at byte ")
+          math(EXPR byte "${at} / 2")
+          string(APPEND found "${byte}\n")
+          break()
+        endif()
+        math(EXPR next "${at} + 1")
+        string(SUBSTRING "${image}" ${next} -1 rest)
+        string(FIND "${rest}" "${pattern}" at2)
+        if(at2 EQUAL -1)
+          set(at -1)
+        else()
+          math(EXPR at "${next} + ${at2}")
+        endif()
+      endwhile()
+    endforeach()
+  endforeach()
+endforeach()
+if(found)
+  message(FATAL_ERROR "${EXE} names folders of the build machine:\n${found}")
+endif()
+message(STATUS "${EXE}: no build-machine folder inside")
