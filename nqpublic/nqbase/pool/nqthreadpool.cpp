@@ -1,7 +1,5 @@
 #include "nqthreadpool.h"
 
-#include <ole2.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <system_error>
 
 #include "../log/nqbaselog.h"
+#include "../nqhandle.h"
 
 // State the workers share with the pool object. A worker let go by a bounded
 // stop keeps it alive on its own, so the pool may be destroyed meanwhile.
@@ -42,24 +41,11 @@ struct ThreadPoolImpl::Crew {
 namespace {
 // The pool whose worker the current thread is (null on other threads).
 thread_local const void* t_workerOf = nullptr;
-
-class ScopedOleInit {
-public:
-    ScopedOleInit() : hr_(::OleInitialize(nullptr)) {}
-    ~ScopedOleInit() {
-        if (SUCCEEDED(hr_)) ::OleUninitialize();
-    }
-    ScopedOleInit(const ScopedOleInit&) = delete;
-    ScopedOleInit& operator=(const ScopedOleInit&) = delete;
-
-private:
-    HRESULT hr_;
-};
 }  // namespace
 
 ThreadPoolImpl::ThreadPoolImpl() : shared_(std::make_shared<Shared>()) {}
 
-ThreadPoolImpl::~ThreadPoolImpl() { Stop(kWaitForever, true); }
+ThreadPoolImpl::~ThreadPoolImpl() { Stop(kWaitForever); }
 
 void ThreadPoolImpl::SetThreadCount(unsigned count) {
     std::lock_guard<std::mutex> hold(control_);
@@ -74,40 +60,37 @@ unsigned ThreadPoolImpl::ThreadCount() const {
 void ThreadPoolImpl::WorkerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<Crew> crew, unsigned index) {
     t_workerOf = shared.get();
     {
-        const HRESULT com = ::CoInitialize(nullptr);
-        {
-            ScopedOleInit ole;
-            for (;;) {
-                std::shared_ptr<IThreadTask> task;
-                {
-                    std::unique_lock<std::mutex> hold(shared->queueLock);
-                    shared->wake.wait(hold, [&] {
-                        return shared->generation != crew->generation || !shared->queue.empty();
-                    });
-                    if (shared->generation != crew->generation) break;
-                    task = std::move(shared->queue.front());
-                    shared->queue.pop_front();
-                }
-                std::list<std::shared_ptr<IThreadTask>>::iterator entry;
-                {
-                    std::lock_guard<std::mutex> hold(shared->runningLock);
-                    entry = shared->runningTasks.insert(shared->runningTasks.end(), task);
-                }
-                try {
-                    task->RunTask();
-                } catch (const std::exception& e) {
-                    DebugTrace(L"thread pool: a task failed: %hs\r\n", e.what());
-                } catch (...) {
-                    DebugTrace(L"thread pool: a task failed\r\n");
-                }
-                {
-                    std::lock_guard<std::mutex> hold(shared->runningLock);
-                    shared->runningTasks.erase(entry);
-                }
-                task.reset();
+        nq::scoped_coinit com;
+        nq::scoped_oleinit ole;
+        for (;;) {
+            std::shared_ptr<IThreadTask> task;
+            {
+                std::unique_lock<std::mutex> hold(shared->queueLock);
+                shared->wake.wait(hold, [&] {
+                    return shared->generation != crew->generation || !shared->queue.empty();
+                });
+                if (shared->generation != crew->generation) break;
+                task = std::move(shared->queue.front());
+                shared->queue.pop_front();
             }
+            std::list<std::shared_ptr<IThreadTask>>::iterator entry;
+            {
+                std::lock_guard<std::mutex> hold(shared->runningLock);
+                entry = shared->runningTasks.insert(shared->runningTasks.end(), task);
+            }
+            try {
+                task->RunTask();
+            } catch (const std::exception& e) {
+                DebugTrace(L"thread pool: a task failed: %hs\r\n", e.what());
+            } catch (...) {
+                DebugTrace(L"thread pool: a task failed\r\n");
+            }
+            {
+                std::lock_guard<std::mutex> hold(shared->runningLock);
+                shared->runningTasks.erase(entry);
+            }
+            task.reset();
         }
-        if (SUCCEEDED(com)) ::CoUninitialize();
     }
     t_workerOf = nullptr;
     {
@@ -160,11 +143,12 @@ bool ThreadPoolImpl::StopWorkers(DWORD waitMs) {
     if (t_workerOf == shared_.get())
         throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
                                 "a worker cannot stop its own pool");
-    return Stop(waitMs, false);
+    return Stop(waitMs);
 }
 
-bool ThreadPoolImpl::Stop(DWORD waitMs, bool fromDestructor) {
-    (void)fromDestructor;
+// From a worker of this pool (only the destructor gets here so), that worker
+// is not waited for: it ends once its task returns.
+bool ThreadPoolImpl::Stop(DWORD waitMs) {
     const bool onWorker = t_workerOf == shared_.get();
     std::lock_guard<std::mutex> control(control_);
     if (workers_.empty()) return true;

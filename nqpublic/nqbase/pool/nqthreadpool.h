@@ -113,7 +113,7 @@ private:
     struct Shared;
     struct Crew;
     static void WorkerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<Crew> crew, unsigned index);
-    bool Stop(DWORD waitMs, bool fromDestructor);
+    bool Stop(DWORD waitMs);
 
     std::shared_ptr<Shared> shared_;  // queue, running list, locks: shared with the workers
     mutable std::mutex control_;      // serialises start and stop
