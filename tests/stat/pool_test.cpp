@@ -89,9 +89,44 @@ int ThreadsOfThisProcess() {
     return CountThreads();
 }
 
-DWORD HandlesOfThisProcess() {
-    DWORD count = 0;
-    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? count : 0;
+// The handles this process holds, from the system's handle list
+// (GetProcessHandleCount answers 0 under Wine). -1 when unavailable.
+int HandlesOfThisProcess() {
+    struct Entry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
+        USHORT pid;
+        USHORT creatorBackTraceIndex;
+        UCHAR objectType;
+        UCHAR attributes;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    struct Table {
+        ULONG count;
+        Entry entries[1];
+    };
+    using QueryFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    auto query = reinterpret_cast<QueryFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    if (!query) return -1;
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        ULONG len = 0;
+        const LONG status = query(kSystemHandleInformation, buf.data(), static_cast<ULONG>(buf.size()), &len);
+        if (status == kInfoLengthMismatch && buf.size() < (64u << 20)) {
+            buf.resize(buf.size() * 2);
+            continue;
+        }
+        if (status != 0) return -1;
+        break;
+    }
+    const auto* table = reinterpret_cast<const Table*>(buf.data());
+    int count = 0;
+    for (ULONG i = 0; i < table->count; ++i)
+        if (table->entries[i].pid == static_cast<USHORT>(::GetCurrentProcessId())) ++count;
+    return count;
 }
 
 TEST(ThreadPool, TasksFromManyThreadsRunOnceEach) {
@@ -310,13 +345,13 @@ TEST(ThreadPool, StartAndStopRepeatedLeaveNoThreadsOrHandles) {
     };
     ThreadPoolImpl pool;
     pool.SetThreadCount(3);
-    cycle(pool);  // first use: the runtime's own one-time set-up
+    for (int i = 0; i < 5; ++i) cycle(pool);  // first uses: the runtime's own one-time set-up
     {
         ThreadPoolImpl other;
         cycle(other);
     }
     const int threads = ThreadsOfThisProcess();
-    const DWORD handles = HandlesOfThisProcess();
+    const int handles = HandlesOfThisProcess();
     ASSERT_GT(threads, 0);
     for (int i = 0; i < 40; ++i) cycle(pool);
     for (int i = 0; i < 10; ++i) {
@@ -325,9 +360,12 @@ TEST(ThreadPool, StartAndStopRepeatedLeaveNoThreadsOrHandles) {
         cycle(other);
     }
     EXPECT_TRUE(WaitFor([&] { return ThreadsOfThisProcess() == threads; }, 5s)) << ThreadsOfThisProcess();
-    if (handles) {
-        EXPECT_TRUE(WaitFor([&] { return HandlesOfThisProcess() <= handles; }, 5s)) << HandlesOfThisProcess();
-    }
+    // Fifty cycles: a handle lost per start or per thread would show as 50 or
+    // more. The threading runtime may make a lock's event once, on its first
+    // contention, whenever that happens: a few of those are not a leak.
+    ASSERT_GT(handles, 0);
+    EXPECT_TRUE(WaitFor([&] { return HandlesOfThisProcess() <= handles + 3; }, 5s))
+        << HandlesOfThisProcess() << " handles, " << handles << " before";
 }
 
 }  // namespace

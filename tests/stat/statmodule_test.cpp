@@ -297,7 +297,8 @@ TEST_F(StatModule, FailuresLeaveTheInstallerRunning) {
         EXPECT_LT(o.wallMs, c.maxWallMs);
         EXPECT_EQ(o.Num("init"), c.init);
         EXPECT_GE(o.Num("init_ms"), c.minInitMs);
-        EXPECT_LT(o.Num("init_ms"), static_cast<long long>(c.minInitMs) + 3000);
+        // Without a blocking stat_init the start ends before its 5000 ms bound.
+        EXPECT_LT(o.Num("init_ms"), c.minInitMs ? c.minInitMs + 4000 : 5000);
         EXPECT_EQ(o.hasJournal, c.hasJournal);
         EXPECT_EQ(o.journal, c.journal);
         for (const char* text : c.logSays) EXPECT_NE(o.log.find(text), std::string::npos) << text << "\n" << o.log;
