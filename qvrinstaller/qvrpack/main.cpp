@@ -230,8 +230,12 @@ int Pack(const Options& o) {
             throw PackError(kExitSign, "cannot replace the unsigned installer with the signed one");
         }
     }
+    uint64_t written = installer.size();
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (::GetFileAttributesExW(pending.path().c_str(), GetFileExInfoStandard, &info))
+        written = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     pending.Commit();
-    Print(stdout, L"wrote " + output + L" (" + std::to_wstring(installer.size()) + L" bytes" +
+    Print(stdout, L"wrote " + output + L" (" + std::to_wstring(written) + L" bytes" +
                       (o.Has(L"--sign") ? L", signed" : L"") + L")\n");
     return kExitOk;
 }

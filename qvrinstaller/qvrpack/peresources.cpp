@@ -5,22 +5,15 @@
 #include <cwctype>
 #include <map>
 
+#include "lebytes.h"
 #include "packerror.h"
 
 namespace qvrpack {
 
+using namespace le;
+
 namespace {
 
-uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
-void Set16(Bytes& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Set32(Bytes& b, size_t at, uint32_t v) {
-    Set16(b, at, v & 0xFFFF);
-    Set16(b, at + 2, v >> 16);
-}
 uint32_t Align(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
 // Named entries first, sorted by name; then numbered ones, ascending.
@@ -156,7 +149,6 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
     const uint32_t optSize = Get16(stub, fileHeader + 16);
     const uint32_t opt = fileHeader + 20;
     if (opt + optSize > stub.size() || Get16(stub, opt) != 0x10B) throw bad("is not a 32-bit Windows program");
-    if (Get32(stub, fileHeader + 8) != 0) throw bad("still carries a symbol table");
     const uint32_t sectionAlign = Get32(stub, opt + 32), fileAlign = Get32(stub, opt + 36);
     const uint32_t sizeOfHeaders = Get32(stub, opt + 60);
     const uint32_t numDirs = Get32(stub, opt + 92);
@@ -173,7 +165,14 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
         if (Get32(stub, s + 16)) fileEnd = std::max(fileEnd, Get32(stub, s + 20) + Get32(stub, s + 16));
         if (Get32(stub, s + 20) < sizeOfHeaders && Get32(stub, s + 16)) throw bad("has damaged headers");
     }
-    if (fileEnd != stub.size()) throw bad("carries data after its last section");
+    // A stripped program keeps the COFF string table (long section names such
+    // as ".gnu_debuglink") after its last section; it moves behind the new one.
+    const uint32_t symbols = Get32(stub, fileHeader + 8);
+    if (symbols && Get32(stub, fileHeader + 12) != 0) throw bad("still carries a symbol table");
+    if (fileEnd > stub.size()) throw bad("is cut short");
+    if (symbols && symbols != fileEnd) throw bad("has damaged headers");
+    const Bytes strings(stub.begin() + std::min<size_t>(fileEnd, stub.size()), stub.end());
+    if (!symbols && !strings.empty()) throw bad("carries data after its last section");
 
     const uint32_t rva = Align(imageEnd, sectionAlign);
     const Bytes section = BuildResourceSection(resources, rva);
@@ -181,10 +180,14 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
     const uint32_t rawSize = Align(static_cast<uint32_t>(section.size()), fileAlign);
     if (uint64_t{raw} + rawSize > 0x7FFFFFFF || uint64_t{rva} + section.size() > 0x7FFFFFFF)
         throw PackError(kExitPayload, "the installer would exceed the 2 GiB a Windows program may have");
-    Bytes out(stub);
+    Bytes out(stub.begin(), stub.begin() + fileEnd);
     out.resize(raw, 0);
     out.insert(out.end(), section.begin(), section.end());
     out.resize(raw + rawSize, 0);
+    if (symbols) {
+        Set32(out, fileHeader + 8, static_cast<uint32_t>(out.size()));
+        out.insert(out.end(), strings.begin(), strings.end());
+    }
 
     const uint32_t s = table + 40 * sections;
     std::memset(out.data() + s, 0, 40);

@@ -31,7 +31,8 @@ struct Resource {
 Bytes BuildResourceSection(const std::vector<Resource>& resources, uint32_t sectionRva);
 
 // The engine `stub` with the resources added. The stub must be a 32-bit
-// executable without resources, certificate or trailing data. `timeStamp`
+// executable without resources, certificate, symbols or trailing data (the
+// string table a stripped program keeps is moved behind the new section). `timeStamp`
 // replaces the header's link time when not 0. Throws PackError(kExitInput).
 Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources, uint32_t timeStamp);
 

@@ -2,25 +2,18 @@
 
 #include <cwchar>
 
+#include "lebytes.h"
 #include "packerror.h"
 
 namespace qvrpack {
+
+using namespace le;
 
 namespace {
 
 constexpr uint16_t kRtIcon = 3, kRtGroupIcon = 14, kRtVersion = 16, kRtManifest = 24;
 constexpr uint16_t kLangChinese = 0x0804;
 
-uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
 void Pad4(Bytes& b) {
     while (b.size() % 4) b.push_back(0);
 }

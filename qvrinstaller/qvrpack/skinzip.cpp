@@ -4,22 +4,14 @@
 
 #include <cstring>
 
+#include "lebytes.h"
 #include "packerror.h"
 
 namespace qvrpack {
 
-namespace {
+using namespace le;
 
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
+namespace {
 
 Bytes RawDeflate(const Bytes& data) {
     z_stream z{};
