@@ -69,8 +69,8 @@ mkdir -p "$work/lua" && tar -xf "$(orig_tarball lua5.2)" -C "$work/lua" --strip-
     cp lua.h luaconf.h lualib.h lauxlib.h "$prefix/include/lua52/"
 )
 
-# ---- 7-Zip C reader ---------------------------------------------------------
-log "7-Zip C reader"
+# ---- 7-Zip C reader and encoders ------------------------------------------
+log "7-Zip C reader and encoders"
 fetch 7zip
 mkdir -p "$work/7zip"
 tarball=$(orig_tarball 7zip)
@@ -87,6 +87,17 @@ cdir=$(dirname "$(find "$work/7zip" -path '*/C/7zDec.c' | head -1)")
     objs+=("${f%.c}.o")
   done
   $AR rcs "$prefix/lib/lib7zdec.a" "${objs[@]}"
+  # The LZMA/LZMA2 encoders for the packager, single-threaded (the packager
+  # compresses its solid blocks side by side itself); the x86 branch
+  # converter, CRC and CPU probes come from the reader library above.
+  enc=(Alloc.c LzFind.c LzFindOpt.c LzmaEnc.c Lzma2Enc.c)
+  objs=()
+  for f in "${enc[@]}"; do
+    [ -f "$f" ] || { log "missing $f in 7zip C/"; exit 1; }
+    $CC -O2 -DZ7_ST -c "$f" -o "${f%.c}.enc.o"
+    objs+=("${f%.c}.enc.o")
+  done
+  $AR rcs "$prefix/lib/lib7zenc.a" "${objs[@]}"
   mkdir -p "$prefix/include/7zip"
   cp ./*.h "$prefix/include/7zip/"
 )
