@@ -183,7 +183,7 @@ TEST(WindowWnd, CenterWindowCentresOnOwnerOrWorkAreaAndStaysInside) {
         PlainWindow owner;
         if (c.owner) {
             const RECT& r = c.ownerRect;
-            ASSERT_NE(owner.Create(nullptr, L"owner", WS_POPUP | WS_VISIBLE, 0, work.left + r.left, work.top + r.top,
+            ASSERT_NE(owner.Create(nullptr, L"owner", WS_POPUP, 0, work.left + r.left, work.top + r.top,
                                    r.right - r.left, r.bottom - r.top),
                       nullptr);
             if (c.minimiseOwner) ::ShowWindow(owner.GetHWND(), SW_MINIMIZE);
