@@ -1,7 +1,8 @@
 // Mutation fuzzer for the parsers that read skin bytes: the ZIP reader, the
-// markup reader and the image decoders (raster and SVG).
+// markup reader, the image decoders (raster and SVG) and the layout builder
+// (markup to a control tree, laid out and painted).
 //
-//   ui_fuzz --target zip|markup|image [--iterations N] [--seconds S] [--seed X]
+//   ui_fuzz --target zip|markup|image|builder [--iterations N] [--seconds S] [--seed X]
 //
 // Inputs are mutations of a built-in seed corpus, drawn from a fixed-seed
 // generator, so a run is reproducible. Every input sits at the very end of a
@@ -22,7 +23,10 @@
 #include "archive/qvrzip.h"
 #include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/ziputil.h"
+#include "ui/builder/uibuilder.h"
+#include "ui/control/uicontrol.h"
 #include "ui/core/uimarkup.h"
+#include "ui/manager/uimanager.h"
 #include "ui/render/uidecoders.h"
 #include "ui/render/uiimage.h"
 
@@ -117,6 +121,29 @@ std::vector<std::string> MarkupSeeds() {
     seeds.push_back(Utf16(layout, true));
     seeds.push_back("<a><b><c><d x=\"1\" y=\"2\"/></c></b></a>");
     seeds.push_back("<!DOCTYPE x><?pi?><r a = \"v\"\n b=\"w\">t<s/>u</r>");
+    return seeds;
+}
+
+std::vector<std::string> BuilderSeeds() {
+    std::vector<std::string> seeds = MarkupSeeds();
+    seeds.push_back(
+        "<Window size=\"400,300\" caption=\"0,0,0,30\">"
+        "<Font id=\"0\" name=\"Arial\" size=\"12\" default=\"true\"/><Font id=\"1\" name=\"Tahoma\" bold=\"true\"/>"
+        "<Default name=\"Control\" value=\"bkcolor=&quot;#FF102030&quot; height=&quot;20&quot;\"/>"
+        "<Style name=\"s\" value=\"bordersize=&quot;1&quot; bordercolor=&quot;#FF00FF00&quot; bkimage=&quot;s&quot;\"/>"
+        "<Image name=\"Image/none.png\"/><Include source=\"none.xml\" count=\"3\"/>"
+        "<VerticalLayout inset=\"4,4,4,4\" childpadding=\"3\" bkcolor=\"#FFFFFFFF\">"
+        "<HorizontalLayout height=\"30\" childvalign=\"vcenter\" ExpandBalance=\"true\">"
+        "<Control/><Control width=\"40\" padding=\"2,2,2,2\" minwidth=\"50\"/><Control maxwidth=\"10\"/>"
+        "<Control float=\"true\" floatalign=\"right,vcenter\" width=\"20\" height=\"10\"/></HorizontalLayout>"
+        "<TabLayout selectedid=\"1\"><Container/><VerticalLayout><Control text=\"s\" horzpaddingcenter=\"true\"/>"
+        "</VerticalLayout></TabLayout><Container vscrollbar=\"true\"><Control float=\"0.1,0.2,0.5,0.5\" "
+        "pos=\"1,2,30,40\" borderround=\"4,4\" bordersize=\"2\" bordercolor=\"#FF000000\"/></Container>"
+        "<List><ListElement/></List><Bogus attr=\"1\"/></VerticalLayout></Window>");
+    std::string deep = "<Window>";
+    for (int i = 0; i < 400; ++i) deep += "<HorizontalLayout>";
+    for (int i = 0; i < 400; ++i) deep += "</HorizontalLayout>";
+    seeds.push_back(deep + "</Window>");
     return seeds;
 }
 
@@ -276,6 +303,27 @@ int RunMarkup(const BYTE* data, size_t size, int encoding) {
     return touched > 0 ? 1 : 0;
 }
 
+int RunBuilder(const BYTE* data, size_t size, int variant) {
+    // A manager without a window: builds, lays out and paints into memory.
+    SkinUI::CPaintManagerUI pm;
+    if (variant == 1) pm.SetDpi(144);
+    SkinUI::CLayoutBuilder builder;
+    if (!builder.GetMarkup()->LoadFromMemory(data, size, SkinUI::XMLFILE_ENCODING_UTF8)) return 0;
+    SkinUI::CControlUI* root = builder.Build(nullptr, &pm, nullptr);
+    if (!root) return 0;
+    pm.AttachRoot(root);
+    static const nq::unique_hdc dc(::CreateCompatibleDC(nullptr));
+    static BYTE* bits = nullptr;
+    static const nq::unique_hbitmap bmp = SkinUI::CreateDib32(nullptr, 64, 48, &bits);
+    {
+        const nq::scoped_select selected(dc.get(), bmp.get());
+        pm.PaintTo(dc.get(), RECT{0, 0, 64, 48});
+        pm.LayoutTo(RECT{0, 0, 7, 300});
+    }
+    pm.ProcessQueuedWork();
+    return 1;
+}
+
 int RunImage(const BYTE* data, size_t size, int variant) {
     int outcomes = 0;
     SkinUI::DecodedPixels pixels;
@@ -354,8 +402,9 @@ int main(int argc, char** argv) {
     if (target == "zip") corpus = ZipSeeds();
     else if (target == "markup") corpus = MarkupSeeds();
     else if (target == "image") corpus = ImageSeeds();
+    else if (target == "builder") corpus = BuilderSeeds();
     else {
-        std::fprintf(stderr, "usage: ui_fuzz --target zip|markup|image [--iterations N] [--seconds S] [--seed X]\n");
+        std::fprintf(stderr, "usage: ui_fuzz --target zip|markup|image|builder [--iterations N] [--seconds S] [--seed X]\n");
         return 64;
     }
     g_target = target;
@@ -379,6 +428,7 @@ int main(int argc, char** argv) {
         g_iterationStart.store(t0 ? t0 : 1);
         if (target == "zip") outcomes += RunZip(buf.data(), input.size());
         else if (target == "markup") outcomes += RunMarkup(buf.data(), input.size(), static_cast<int>(done % 3));
+        else if (target == "builder") outcomes += RunBuilder(buf.data(), input.size(), static_cast<int>(done % 2));
         else outcomes += RunImage(buf.data(), input.size(), static_cast<int>(done % 2));
         g_iterationStart.store(0);
         const DWORD took = ::GetTickCount() - t0;

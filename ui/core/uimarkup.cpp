@@ -12,8 +12,6 @@ namespace {
 inline bool IsNameChar(wchar_t c) { return c == L'_' || c == L':' || (c > 32 && std::iswalnum(c)); }
 inline bool IsSpace(wchar_t c) { return c != 0 && c <= 32; }
 
-constexpr size_t kLocationLength = 80;
-
 // Wide text from bytes in a code page; false when the bytes cannot be converted.
 bool Decode(UINT codePage, const BYTE* data, size_t length, std::unique_ptr<wchar_t[]>& text, size_t& textLength) {
     textLength = 0;
@@ -129,8 +127,7 @@ bool CMarkup::Fail(const wchar_t* message, const wchar_t* where) {
     errorMessage_ = message;
     errorLocation_.clear();
     errorOffset_ = where && text_ ? static_cast<long>(where - text_.get()) : -1;
-    if (where)
-        for (size_t i = 0; i < kLocationLength && where[i]; ++i) errorLocation_ += where[i];
+    if (where) errorLocation_ = where;  // the rest of the text
     Release();
     return false;
 }
@@ -200,10 +197,12 @@ bool CMarkup::Parse() {
         atTag = false;
         wchar_t* const tag = p;
 
-        // 3. Comments end at "->", processing instructions at "?>", other
-        //    declarations (<!DOCTYPE ...>) at '>'; all are skipped.
+        // 3. Comments ("<!-", with one dash or two) end at "->", processing
+        //    instructions at "?>"; both are skipped. Other declarations
+        //    (<!DOCTYPE ...>) end at their '>': read to a "->" instead, a
+        //    document type would swallow the whole layout after it.
         if (tag[1] == L'!' || tag[1] == L'?') {
-            const bool comment = tag[1] == L'!' && tag[2] == L'-' && tag[3] == L'-';
+            const bool comment = tag[1] == L'!' && tag[2] == L'-';
             const wchar_t* end = tag[1] == L'?' ? std::wcsstr(tag + 2, L"?>")
                                  : comment      ? std::wcsstr(tag + 2, L"->")
                                                 : std::wcschr(tag + 2, L'>');

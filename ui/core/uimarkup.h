@@ -6,7 +6,7 @@
 // error, which is kept as a message and the text where it happened.
 //
 // Accepted syntax: elements with double-quoted attributes, element text,
-// comments (skipped up to "->"), other "<!" declarations (up to '>'),
+// comments ("<!-" skipped up to "->"), other "<!" declarations (up to '>'),
 // processing instructions (up to "?>"), and the entities amp, lt, gt, quot, apos.
 // Unless whitespace is preserved, a space in a value or text swallows the
 // control and space characters that follow it.
@@ -78,8 +78,8 @@ public:
 
     void SetPreserveWhitespace(bool preserve = true) { preserveWhitespace_ = preserve; }
 
-    // The last error: message and the text where it happened (at most 80
-    // characters of it; empty for load errors).
+    // The last error: message and the text where it happened (the rest of the
+    // text from there; empty for load errors).
     const std::wstring& LastErrorMessage() const { return errorMessage_; }
     const std::wstring& LastErrorLocation() const { return errorLocation_; }
     void LastError(std::wstring& message, std::wstring& location) const {

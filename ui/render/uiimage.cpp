@@ -44,7 +44,8 @@ std::map<std::wstring, std::wstring> SplitImageAttribute(const std::wstring& s) 
         } else {
             if (s[v] == L' ') ++v;  // one space right after '='
             size_t end = s.find(L' ', v);
-            // An unquoted value may run to the end of the text.
+            // An unquoted value may run to the end of the text: the last value
+            // of "file=a.png fade=10" is kept, not lost for want of a space.
             if (end == std::wstring::npos) end = n;
             value = s.substr(v, end - v);
             pos = end + 1;
