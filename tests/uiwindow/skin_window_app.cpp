@@ -13,6 +13,7 @@
 #include <map>
 #include <string>
 
+#include "tests/uiwindow/gdicount.h"
 #include "ui/control/uicontrol.h"
 #include "ui/manager/uimanager.h"
 #include "ui/window/uiwindowimpl.h"
@@ -169,7 +170,10 @@ int CountThreadWindows() {
 void OneCycle(const std::wstring& layout) {
     CSkinTestWindow window(nullptr, layout, 0);
     window.SetQuitOnDestroy(false);
-    if (!window.Create(nullptr, L"cycle", WS_POPUP | WS_VISIBLE, 0)) return;
+    if (!window.Create(nullptr, L"cycle", WS_POPUP, 0)) return;
+    // Shown without activation: painted for real, and not handed to a window
+    // manager (whose absence would make every hide wait).
+    ::ShowWindow(window.GetHWND(), SW_SHOWNOACTIVATE);
     ::UpdateWindow(window.GetHWND());
     PumpPending();
     ::DestroyWindow(window.GetHWND());
@@ -177,10 +181,15 @@ void OneCycle(const std::wstring& layout) {
 }
 
 void PrintCounts(const char* when) {
-    std::printf("%s gdi=%lu user=%lu framework_gdi=%ld windows=%d\n", when,
+    DWORD handles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+    const gdicount::Counts own = gdicount::Now();
+    std::printf("%s own_gdi=%ld own_dc=%ld own_timers=%ld own_icons=%ld ", when, own.gdiObjects, own.dcs,
+                own.timers, own.icons);
+    std::printf("gdi=%lu user=%lu framework_gdi=%ld windows=%d handles=%lu managers=%u\n",
                 ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS),
                 ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS), CPaintManagerUI::LiveGdiObjects(),
-                CountThreadWindows());
+                CountThreadWindows(), handles, static_cast<unsigned>(CPaintManagerUI::GetManagers().size()));
     std::fflush(stdout);
 }
 
@@ -201,6 +210,7 @@ int wmain(int argc, wchar_t** argv) {
     CPaintManagerUI::SetResourcePath(skinDir.c_str());
 
     if (cycles > 0) {
+        if (!gdicount::Install()) std::printf("object counters not installed\n");
         OneCycle(layout);  // the first window makes the process-wide objects
         PrintCounts("before");
         for (int i = 0; i < cycles; ++i) OneCycle(layout);

@@ -88,15 +88,27 @@ LRESULT WindowImplBase::ProcessMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONUP: result = OnRButtonUp(msg, wParam, lParam, handled); break;
     default: handled = false; break;
     }
-    if (handled) return result;
+    if (handled) {
+        if (msg == WM_DESTROY) ReleaseManagerWindow();
+        return result;
+    }
     // 2. The subclass's other messages.
     handled = true;
     result = OnOtherMessage(msg, wParam, lParam, handled);
     if (handled) return result;
     // 3. The paint manager.
-    if (paintManager_.MessageHandler(msg, wParam, lParam, result)) return result;
-    // 4. The previous procedure.
-    return CWindowWnd::ProcessMessage(msg, wParam, lParam);
+    if (!paintManager_.MessageHandler(msg, wParam, lParam, result)) {
+        // 4. The previous procedure.
+        result = CWindowWnd::ProcessMessage(msg, wParam, lParam);
+    }
+    if (msg == WM_DESTROY) ReleaseManagerWindow();
+    return result;
+}
+
+void WindowImplBase::ReleaseManagerWindow() {
+    // The manager's DC of this window must go back while the window exists,
+    // and a destroyed window's manager is no longer a live one.
+    if (paintManager_.GetPaintWindow() == GetHWND()) paintManager_.Init(nullptr);
 }
 
 void WindowImplBase::OnWindowDestroyed(HWND) {

@@ -102,6 +102,8 @@ protected:
     CControlUI* BuildSkin();
     // What OnCreate does when the skin cannot be built: the box, then exit code 1.
     virtual void OnSkinLoadFailed();
+    // Unbinds the paint manager from the window being destroyed.
+    void ReleaseManagerWindow();
 
     CPaintManagerUI paintManager_;
 
