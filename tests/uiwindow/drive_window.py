@@ -142,7 +142,11 @@ def main_run():
     app = App("run100")
     check(app.wait_for(r"^ctl edit ", 60) >= 0, "the window shows and lays out")
     time.sleep(0.5)
-    Shot("initial")
+    shot = Shot("initial")
+    tabs, floater = app.control("tabs"), app.control("floater")
+    check(floater[2] == tabs[2] - 16 and floater[3] == tabs[3] - 12 and
+          near(shot.pixel(*centre(floater)), "#CC3333"),
+          "a floating control aligned right and bottom sits in its page's corner: %s in %s" % (floater, tabs))
 
     # --- hover, tooltip, leave --------------------------------------------------
     a = app.control("btnA")
@@ -267,6 +271,15 @@ def main_run():
     check(abs(after[0] - before[0] - 60) <= 3 and abs(after[1] - before[1] - 42) <= 3,
           "the caption band drags the window: %s -> %s" % (before, after))
     Shot("dragged")
+
+    # --- a button bound to the tab layout shows its page -------------------------------------
+    mark = len(app.lines())
+    b = app.control("btnB")
+    click_at(b[0] + 8, (b[1] + b[3]) // 2)
+    app.wait_for(r"^notify click btnB", 10, mark)
+    time.sleep(0.5)
+    page = app.control("tabs")
+    check(near(Shot("page2").pixel(page[0] + 40, page[3] - 30), "#F7E9E3"), "the bound button shows the second page")
 
     # --- the close button ends the message loop ---------------------------------------------
     c = app.control("closebtn")
