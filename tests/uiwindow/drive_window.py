@@ -341,7 +341,7 @@ def main():
     parser.add_argument("--app", required=True)
     parser.add_argument("--skin", required=True)
     parser.add_argument("--out", required=True)
-    parser.add_argument("--cycles", type=int, default=1000)  # each window costs ~1 s under emulated Wine
+    parser.add_argument("--cycles", type=int, default=1000)
     parser.add_argument("--only", choices=["run", "dpi", "cycles", "run+dpi"])
     ARGS = parser.parse_args()
     for tool in ("xdotool", "import", "convert"):
