@@ -844,6 +844,11 @@ void CControlUI::PaintBkColor(HDC hDC) {
         } else {
             RenderEngine::DrawGradient(hDC, rcItem_, bkColor_, bkColor2_, true, 16);
         }
+    } else if (round.cx == 0 && round.cy == 0) {
+        // A plain fill only where this paint reaches: the same pixels, and a
+        // large background repainted for a small change costs little.
+        RECT fill;
+        if (::IntersectRect(&fill, &rcItem_, &rcPaint_)) RenderEngine::DrawColor(hDC, fill, bkColor_);
     } else {
         RenderEngine::DrawColor(hDC, rcItem_, bkColor_, round.cx, round.cy);
     }
@@ -857,7 +862,8 @@ void CControlUI::PaintBkImage(HDC hDC) {
 void CControlUI::PaintStatusImage(HDC) {}
 
 void CControlUI::PaintForeColor(HDC hDC) {
-    if (foreColor_ != 0) RenderEngine::DrawColor(hDC, rcItem_, foreColor_);
+    RECT fill;
+    if (foreColor_ != 0 && ::IntersectRect(&fill, &rcItem_, &rcPaint_)) RenderEngine::DrawColor(hDC, fill, foreColor_);
 }
 
 void CControlUI::PaintForeImage(HDC hDC) {
