@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,8 @@ public:
         bmp_ = CreateDib32(nullptr, w, h, &bits);
         bits_ = reinterpret_cast<DWORD*>(bits);
         dc_.reset(::CreateCompatibleDC(nullptr));
-        old_ = ::SelectObject(dc_.get(), bmp_.get());
+        select_.reset(new nq::scoped_select(dc_.get(), bmp_.get()));
     }
-    ~Canvas() { ::SelectObject(dc_.get(), old_); }
     HDC dc() const { return dc_.get(); }
     DWORD At(int x, int y) const {
         ::GdiFlush();
@@ -94,7 +94,7 @@ private:
     nq::unique_hbitmap bmp_;
     nq::unique_hdc dc_;
     DWORD* bits_ = nullptr;
-    HGDIOBJ old_ = nullptr;
+    std::unique_ptr<nq::scoped_select> select_;  // ends before the DC and the bitmap
 };
 
 // The notifications of named controls, as "type:sender" (and ":wParam" when
@@ -441,6 +441,23 @@ TEST_F(ControlsTest, ProgressFillAndModifier) {
     }
 }
 
+// At 150 % the modifier is written in unscaled pixels: the drawing scales it again.
+TEST_F(ControlsTest, ProgressModifierIsUnscaled) {
+    Tree t(Q(L"<VerticalLayout><Progress name='p' foreimage='Image/fore.png' value='25'/><Control/></VerticalLayout>"),
+           144);
+    ASSERT_NE(t.root, nullptr);
+    t.Layout(300, 150);
+    auto* p = static_cast<CProgressUI*>(t.Find(L"p")->GetInterface(L"Progress"));
+    const RECT fill = p->GetFillRect();
+    const RECT expect = {0, 0, 75, 18};
+    EXPECT_TRUE(EqualRect(&fill, &expect)) << uitest::RectText(fill);
+    EXPECT_EQ(p->MakeForeImageModify(), L"dest='0,0,50,12'");
+    Canvas canvas(300, 150);
+    t.pm.PaintTo(canvas.dc(), RECT{0, 0, 300, 150});
+    EXPECT_EQ(canvas.At(73, 9), 0xFF00FFu) << "filled up to the scaled width";
+    EXPECT_NE(canvas.At(78, 9), 0xFF00FFu) << "and no further";
+}
+
 TEST_F(ControlsTest, ProgressDefaultsAndPercentText) {
     Tree t(Q(L"<VerticalLayout><Progress name='p' showtext='true' min='0' max='3' value='1'/><Control/></VerticalLayout>"));
     ASSERT_NE(t.root, nullptr);
@@ -464,11 +481,12 @@ TEST_F(ControlsTest, LabelAutoCalcWidthMeasuresItsText) {
     t.Layout(400, 30);
     // The same text measured directly with the default font.
     nq::unique_hdc dc(::CreateCompatibleDC(nullptr));
-    HGDIOBJ old = ::SelectObject(dc.get(), t.pm.GetFont(-1));
     SIZE ext = {};
     const std::wstring text = L"Contoso 翻译";
-    ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &ext);
-    ::SelectObject(dc.get(), old);
+    {
+        const nq::scoped_select font(dc.get(), t.pm.GetFont(-1));
+        ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &ext);
+    }
     ASSERT_GT(ext.cx, 20);
     const RECT label = t.Pos(L"l");
     EXPECT_NEAR(label.right - label.left, ext.cx + 12, 1);
@@ -479,6 +497,24 @@ TEST_F(ControlsTest, LabelAutoCalcWidthMeasuresItsText) {
     t.Layout(400, 30);
     const RECT wider = t.Pos(L"l");
     EXPECT_GT(wider.right - wider.left, label.right - label.left + ext.cx / 2);
+}
+
+// The drawing layer draws plain text: an HTML label draws its text without the tags.
+TEST_F(ControlsTest, HtmlLabelDrawsItsTextWithoutTags) {
+    auto paint = [](const wchar_t* attrs) {
+        Tree t(Q(std::wstring(L"<HorizontalLayout><Label textcolor='#FF000000' ") + attrs + L"/></HorizontalLayout>"));
+        t.Layout(200, 24);
+        Canvas canvas(200, 24);
+        ::PatBlt(canvas.dc(), 0, 0, 200, 24, WHITENESS);
+        t.pm.PaintTo(canvas.dc(), RECT{0, 0, 200, 24});
+        std::vector<DWORD> px;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 200; ++x) px.push_back(canvas.At(x, y));
+        return px;
+    };
+    const auto plain = paint(L"text='Contoso'");
+    EXPECT_EQ(paint(L"showhtml='true' text='{b}Con{/b}&lt;i&gt;toso&lt;/i&gt;'"), plain);
+    EXPECT_NE(paint(L"text='{b}Con{/b}toso'"), plain) << "without showhtml the braces are text";
 }
 
 TEST_F(ControlsTest, LabelAttributesSetTheTextStyle) {

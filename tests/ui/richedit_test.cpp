@@ -11,6 +11,7 @@
 #include "tests/common/testutil.h"
 #include "ui/builder/uibuilder.h"
 #include "ui/controls/uirichedit.h"
+#include "ui/controls/uitxthost.h"
 #include "ui/manager/uimanager.h"
 #include "ui/render/uiimage.h"
 
@@ -46,7 +47,7 @@ protected:
         pm_.LayoutTo(RECT{0, 0, 300, 60});
         edit_ = static_cast<CRichEditUI*>(pm_.FindControl(std::wstring(L"e"))->GetInterface(L"RichEdit"));
         ASSERT_NE(edit_, nullptr);
-        ASSERT_TRUE(edit_->HasTextHost()) << "no windowless text services";
+        if (expectHost_) ASSERT_TRUE(edit_->HasTextHost()) << "no windowless text services";
         pm_.AddNotifier(&seen_);
         pm_.SetFocus(edit_);
         ASSERT_EQ(pm_.GetFocus(), edit_);
@@ -72,16 +73,16 @@ protected:
         BYTE* bits = nullptr;
         nq::unique_hbitmap bmp = CreateDib32(nullptr, 300, 60, &bits);
         nq::unique_hdc dc(::CreateCompatibleDC(nullptr));
-        HGDIOBJ old = ::SelectObject(dc.get(), bmp.get());
+        const nq::scoped_select select(dc.get(), bmp.get());
         ::PatBlt(dc.get(), 0, 0, 300, 60, WHITENESS);
         pm_.PaintTo(dc.get(), RECT{0, 0, 300, 60});
         ::GdiFlush();
         std::vector<DWORD> px(reinterpret_cast<DWORD*>(bits), reinterpret_cast<DWORD*>(bits) + 300 * 60);
-        ::SelectObject(dc.get(), old);
         for (DWORD& p : px) p &= 0xFFFFFF;
         return px;
     }
 
+    bool expectHost_ = true;
     nq::unique_hwnd hwnd_;
     CPaintManagerUI pm_;
     CRichEditUI* edit_ = nullptr;
@@ -178,6 +179,29 @@ TEST_F(RichEditTest, ContextMenuItems) {
     EXPECT_EQ(::GetMenuState(menu.get(), kRichEditCopy, MF_BYCOMMAND) & MF_GRAYED, 0u) << "a selection can be copied";
     edit_->RunMenuCommand(kRichEditClear);
     EXPECT_EQ(edit_->GetText(), L"");
+}
+
+// Without text services the box still shows its text and takes no input.
+TEST_F(RichEditTest, WithoutTextServicesTheTextStillShows) {
+    CTxtWinHost::SetTextServicesLibraries({L"no-such-textservices.dll"});
+    expectHost_ = false;
+    Build(L"text='C:\\Contoso'");
+    CTxtWinHost::SetTextServicesLibraries({});
+    EXPECT_FALSE(edit_->HasTextHost());
+    EXPECT_EQ(edit_->GetText(), L"C:\\Contoso");
+    EXPECT_EQ(edit_->TxSendMessage(WM_GETTEXTLENGTH, 0, 0), 1);
+    bool handled = true;
+    edit_->MessageHandler(WM_CHAR, L'x', 1, handled);
+    EXPECT_FALSE(handled);
+    Type(L"xyz");
+    EXPECT_EQ(edit_->GetText(), L"C:\\Contoso");
+    size_t inked = 0;
+    for (DWORD p : Paint()) inked += p != 0xFFFFFF;
+    EXPECT_GT(inked, 0u) << "the text is drawn as plain text";
+    edit_->SetText(L"");
+    inked = 0;
+    for (DWORD p : Paint()) inked += p != 0xFFFFFF;
+    EXPECT_EQ(inked, 0u);
 }
 
 }  // namespace

@@ -149,8 +149,29 @@ DWORD CLabelUI::CurrentTextColor() const {
 
 void CLabelUI::PaintText(HDC hDC) { DrawLabelText(hDC, CurrentTextColor(), CurrentFont()); }
 
+std::wstring CLabelUI::DisplayText() const {
+    if (!showHtml_) return text_;
+    std::wstring out;
+    out.reserve(text_.size());
+    for (size_t i = 0; i < text_.size(); ++i) {
+        const wchar_t ch = text_[i];
+        const wchar_t close = ch == L'<' ? L'>' : ch == L'{' ? L'}' : 0;
+        if (close) {
+            const size_t end = text_.find(close, i + 1);
+            if (end != std::wstring::npos) {
+                if (end - i == 2 && text_[i + 1] == L'n') out += L"\r\n";  // {n}: a line break
+                i = end;
+                continue;
+            }
+        }
+        out += ch;
+    }
+    return out;
+}
+
 void CLabelUI::DrawLabelText(HDC hDC, DWORD color, int font) {
     if (!manager_ || text_.empty()) return;
+    const std::wstring text = DisplayText();
     RECT rc = rcItem_;
     const RECT pad = GetTextPadding();
     rc.left += pad.left;
@@ -165,9 +186,9 @@ void CLabelUI::DrawLabelText(HDC hDC, DWORD color, int font) {
         const POINT off = {shadowOffset_.x || shadowOffset_.y ? ScaleValue(shadowOffset_.x) : 1,
                            shadowOffset_.x || shadowOffset_.y ? ScaleValue(shadowOffset_.y) : 1};
         ::OffsetRect(&shadow, off.x, off.y);
-        RenderEngine::RenderText(hDC, manager_, shadow, text_.c_str(), -1, shadowColor_, font, textStyle_, this);
+        RenderEngine::RenderText(hDC, manager_, shadow, text.c_str(), -1, shadowColor_, font, textStyle_, this);
     }
-    RenderEngine::RenderText(hDC, manager_, rc, text_.c_str(), -1, color, font, textStyle_, this);
+    RenderEngine::RenderText(hDC, manager_, rc, text.c_str(), -1, color, font, textStyle_, this);
 }
 
 SIZE CLabelUI::MeasureText(UINT style, int width) {
@@ -179,7 +200,8 @@ SIZE CLabelUI::MeasureText(UINT style, int width) {
         dc = own.get();
     }
     RECT rc = {0, 0, width, 9999};
-    RenderEngine::RenderText(dc, manager_, rc, text_.c_str(), -1, 0, font_, style | DT_CALCRECT, this, true);
+    const std::wstring text = DisplayText();
+    RenderEngine::RenderText(dc, manager_, rc, text.c_str(), -1, 0, font_, style | DT_CALCRECT, this, true);
     return {rc.right - rc.left, rc.bottom - rc.top};
 }
 

@@ -49,6 +49,9 @@ protected:
     virtual int CurrentFont() const { return font_; }
     // Draws the text with the given colour and font into the padded rectangle.
     void DrawLabelText(HDC hDC, DWORD color, int font);
+    // The text as drawn: with `showhtml`, the formatting tags ("<b>", "{/b}",
+    // "{a link}"...) are taken out, since the drawing layer draws plain text.
+    std::wstring DisplayText() const;
     // Width and height of the text laid out with `style` inside `width` pixels.
     SIZE MeasureText(UINT style, int width);
 

@@ -17,6 +17,12 @@ const IID kIidTextHost = {0xc5bdd8d0, 0xd26e, 0x11ce, {0xa8, 0x9e, 0x00, 0xaa, 0
 
 using CreateTextServicesFn = HRESULT(WINAPI*)(IUnknown*, ITextHost*, IUnknown**);
 
+// Msftedit first; older systems keep the windowless services in RichEd20 only.
+std::vector<std::wstring>& Libraries() {
+    static std::vector<std::wstring> names = {L"Msftedit.dll", L"riched20.dll"};
+    return names;
+}
+
 }  // namespace
 
 CTxtWinHost::CTxtWinHost(CRichEditUI* owner) : owner_(owner) {
@@ -44,12 +50,14 @@ CTxtWinHost* CTxtWinHost::Create(CRichEditUI* owner) {
     return host;
 }
 
+void CTxtWinHost::SetTextServicesLibraries(const std::vector<std::wstring>& names) {
+    Libraries() = names.empty() ? std::vector<std::wstring>{L"Msftedit.dll", L"riched20.dll"} : names;
+}
+
 bool CTxtWinHost::Init() {
-    // Msftedit first; older systems (and some Wine builds) keep the windowless
-    // services in RichEd20 only.
     CreateTextServicesFn create = nullptr;
-    for (const wchar_t* dll : {L"Msftedit.dll", L"riched20.dll"}) {
-        nq::unique_hmodule module(::LoadLibraryW(dll));
+    for (const std::wstring& dll : Libraries()) {
+        nq::unique_hmodule module(::LoadLibraryW(dll.c_str()));
         if (!module) continue;
         create = reinterpret_cast<CreateTextServicesFn>(::GetProcAddress(module.get(), "CreateTextServices"));
         if (create) {
@@ -58,13 +66,9 @@ bool CTxtWinHost::Init() {
         }
     }
     if (!create) return false;
-    IUnknown* unknown = nullptr;
-    if (FAILED(create(nullptr, this, &unknown)) || !unknown) return false;
-    void* services = nullptr;
-    const HRESULT hr = unknown->QueryInterface(kIidTextServices, &services);
-    unknown->Release();
-    if (FAILED(hr) || !services) return false;
-    services_ = static_cast<ITextServices*>(services);
+    nq::com_ptr<IUnknown> unknown;
+    if (FAILED(create(nullptr, this, unknown.put())) || !unknown) return false;
+    if (FAILED(unknown->QueryInterface(kIidTextServices, services_.put_void())) || !services_) return false;
     services_->OnTxInPlaceActivate(nullptr);
     return true;
 }
@@ -79,10 +83,8 @@ void CTxtWinHost::Shutdown() {
     DestroyCaret();
     owner_ = nullptr;
     if (services_) {
-        ITextServices* services = services_;
-        services_ = nullptr;
-        services->OnTxInPlaceDeactivate();
-        services->Release();
+        services_->OnTxInPlaceDeactivate();
+        services_.reset();
     }
 }
 
@@ -106,9 +108,8 @@ void CTxtWinHost::SetFont(HFONT font, COLORREF color) {
     LOGFONTW lf = {};
     if (!font || !::GetObjectW(font, sizeof(lf), &lf)) return;
     // Heights in twips at the screen's logical pixels per inch.
-    HDC screen = ::GetDC(nullptr);
-    const int ppi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ::ReleaseDC(nullptr, screen);
+    const nq::scoped_getdc screen(nullptr);
+    const int ppi = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
     const LONG height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
     cf_.yHeight = height * 1440 / (ppi ? ppi : 96);
     cf_.yOffset = 0;

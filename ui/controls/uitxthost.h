@@ -8,6 +8,9 @@
 #include <richedit.h>
 #include <textserv.h>
 
+#include <string>
+#include <vector>
+
 #include "nqpublic/nqbase/nqhandle.h"
 
 namespace SkinUI {
@@ -19,11 +22,14 @@ public:
     // Null when neither DLL offers CreateTextServices or the services refuse
     // this host. The host holds one reference for the caller (Release it).
     static CTxtWinHost* Create(CRichEditUI* owner);
+    // The libraries tried for CreateTextServices, in order (empty list: the
+    // defaults, "Msftedit.dll" then "riched20.dll").
+    static void SetTextServicesLibraries(const std::vector<std::wstring>& names);
 
     // Drops the services and stops calling back into the owner.
     void Shutdown();
 
-    ITextServices* GetTextServices() const { return services_; }
+    ITextServices* GetTextServices() const { return services_.get(); }
     // Passes a message to the text services; 1 without them.
     LRESULT TxSend(UINT msg, WPARAM wParam, LPARAM lParam, HRESULT* hr = nullptr);
 
@@ -100,8 +106,8 @@ private:
 
     LONG refs_ = 1;
     CRichEditUI* owner_;
-    nq::unique_hmodule module_;
-    ITextServices* services_ = nullptr;
+    nq::unique_hmodule module_;                // outlives the services it made
+    nq::com_ptr<ITextServices> services_;
     RECT rcClient_ = {};
     CHARFORMAT2W cf_ = {};
     PARAFORMAT2 pf_ = {};
