@@ -27,6 +27,13 @@ public:
     void Update();
     bool IsCreated() const;
     HWND GetWindow() const;
+    // Status bits: 1 enabled, 2 shadow visible, 4 parent visible.
+    enum : BYTE { kEnabled = 1, kVisible = 2, kParentVisible = 4 };
+    BYTE GetStatus() const;
+    // Passes every message of the parent straight through while set.
+    void Suspend(bool suspend);
+    // How many times the shadow bitmap was drawn (0 while nothing is drawn).
+    unsigned DrawCount() const;
 
     // The `showshadow` window attribute.
     void ShowShadow(bool show);
@@ -52,8 +59,17 @@ public:
     const std::wstring& GetImage() const;
     RECT GetShadowCorner() const;
 
+    // The alpha (0..255) of the computed shadow at distance `d` pixels from
+    // the window's outline (0 inside it).
+    static BYTE AlphaAt(double d, int size, unsigned sharpness, unsigned darkness);
+
 private:
     struct Impl;
+    static LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    void Draw();
+    void Reposition();
+    void ShowWindowNow(bool show);
+    void RedrawIfVisible();
     Impl* impl_;
 };
 
