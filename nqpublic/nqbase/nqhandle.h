@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <ole2.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <winsvc.h>
@@ -183,6 +184,21 @@ public:
     }
     scoped_coinit(const scoped_coinit&) = delete;
     scoped_coinit& operator=(const scoped_coinit&) = delete;
+    HRESULT result() const noexcept { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+// Balances OleInitialize on the current thread.
+class scoped_oleinit {
+public:
+    scoped_oleinit() noexcept : hr_(::OleInitialize(nullptr)) {}
+    ~scoped_oleinit() {
+        if (SUCCEEDED(hr_)) ::OleUninitialize();
+    }
+    scoped_oleinit(const scoped_oleinit&) = delete;
+    scoped_oleinit& operator=(const scoped_oleinit&) = delete;
     HRESULT result() const noexcept { return hr_; }
 
 private:
