@@ -15,7 +15,26 @@ add_custom_command(OUTPUT ${QVR_WINEPREFIX_STAMP}
   COMMAND ${CMAKE_COMMAND} -E touch ${QVR_WINEPREFIX_STAMP}
   COMMENT "Creating the Wine prefix"
   VERBATIM)
-add_custom_target(wineprefix ALL DEPENDS ${QVR_WINEPREFIX_STAMP})
+
+# Chinese text: the CJK font installed into the prefix, with the Chinese
+# Windows faces and the dialog faces mapped onto it (cmake/wine-fonts.py).
+# A stamp of its own, so that a prefix made before this step gets it too.
+find_file(QVR_CJK_FONT wqy-microhei.ttc PATHS /usr/share/fonts/truetype/wqy
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT QVR_CJK_FONT)
+  message(FATAL_ERROR "wqy-microhei.ttc not found: Wine would draw Chinese text as boxes. "
+                      "Install the Debian package fonts-wqy-microhei (cmake/setup-system.sh does).")
+endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(QVR_WINEPREFIX_FONTS_STAMP "${QVR_WINEPREFIX}/.qvr-fonts")
+add_custom_command(OUTPUT ${QVR_WINEPREFIX_FONTS_STAMP}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/wine-fonts.py --wine-run ${QVR_WINE_RUN}
+          --prefix ${QVR_WINEPREFIX} --font ${QVR_CJK_FONT} --family "WenQuanYi Micro Hei"
+          --stamp ${QVR_WINEPREFIX_FONTS_STAMP}
+  DEPENDS ${QVR_WINEPREFIX_STAMP} ${CMAKE_SOURCE_DIR}/cmake/wine-fonts.py ${QVR_CJK_FONT}
+  COMMENT "Chinese fonts in the Wine prefix"
+  VERBATIM)
+add_custom_target(wineprefix ALL DEPENDS ${QVR_WINEPREFIX_STAMP} ${QVR_WINEPREFIX_FONTS_STAMP})
 
 # qvr_compile_lua(<out-var> <source.lua>...): Lua 5.2 bytecode with the 32-bit
 # layout, made by the target's own luac under Wine. The chunk's source name is
