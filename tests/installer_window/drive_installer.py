@@ -30,9 +30,11 @@ import subprocess
 import sys
 import threading
 import time
+import zlib
 
 ARGS = None
 FAILURES = []
+STARTED = []  # installer processes, ended at the latest when the run ends
 TITLE = "Contoso 翻译 标准版安装"
 INSTALL_DIR = r"C:\ContosoHand\ContosoTranslator"
 PRODUCT_KEY = r"HKCU\Software\ContosoTranslator"
@@ -98,20 +100,29 @@ def start_gateway():
 
 
 # --- the window on the X display ----------------------------------------------------------------
+def geometry(wid):
+    """x, y, width, height of a window, or None when it is gone."""
+    r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, text=True)
+    g = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
+    if r.returncode != 0 or "X" not in g:
+        return None
+    return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+
 def find_window(name, timeout):
+    """A mapped window of that name that stays (Wine may replace the X window
+    of a top-level window while it is set up)."""
     deadline = time.time() + timeout
     while time.time() < deadline:
-        ids = xdo("search", "--onlyvisible", "--name", name, capture=True).split()
-        if ids:
-            return ids[-1]
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True).stdout.split()
+        for wid in reversed(ids):
+            g = geometry(wid)
+            if g and g[2] > 50:
+                return wid
         time.sleep(0.3)
     return None
-
-
-def geometry(wid):
-    out = xdo("getwindowgeometry", "--shell", wid, capture=True)
-    g = dict(line.split("=", 1) for line in out.split() if "=" in line)
-    return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
 
 
 class Shot:
@@ -146,11 +157,17 @@ class Installer:
         self.scale = scale
         self.proc = subprocess.Popen([ARGS.wine_run, ARGS.setup], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-        self.wid = find_window(TITLE, 90)
+        STARTED.append(self.proc)
         self.area = None
+        self.wid = find_window(TITLE, 90)
         if self.wid:
             time.sleep(1.5)  # first paint
             self.area = geometry(self.wid)
+            if not self.area:
+                self.wid = find_window(TITLE, 20)
+                self.area = geometry(self.wid) if self.wid else None
+            if not self.area:
+                self.wid = None
 
     def at(self, x, y):
         return self.area[0] + round(x * self.scale), self.area[1] + round(y * self.scale)
@@ -218,6 +235,15 @@ def type_into_path_box(app, text):
 def install_run():
     reset_product()
     app = Installer()
+    try:
+        install_steps(app)
+    finally:
+        if app.proc.poll() is None:
+            app.proc.kill()
+        wine("taskkill", "/F", "/IM", "ContosoTranslator.exe")
+
+
+def install_steps(app):
     if not check(app.wid is not None, "the installer window appears with the title \"%s\"" % TITLE):
         app.end(1)
         return
@@ -261,12 +287,16 @@ def install_run():
     app.shot("choices")
     app.click(*INSTALL_BTN_LEFT, pause=1.5)
     page = app.shot("install_page")
-    bar_y = 455
-    filled = lambda s: sum(1 for x in range(0, 600, 4) if not near(app.pixel(s, x, bar_y), app.pixel(page, 598, bar_y), 12))
-    check(not near(app.pixel(page, *INSTALL_BTN_LEFT), "#8A3CFF", 50), "the install page replaces the first page")
+    # The bar is the bottom 10 pixels; its empty part has the colour of its right end.
+    def filled(shot):
+        empty = app.pixel(shot, 598, 455)
+        return sum(1 for x in range(0, 600, 4)
+                   if max(abs(a - b) for a, b in zip(app.pixel(shot, x, 455), empty)) > 24)
+    check(not near(app.pixel(page, 560, 200), "#FFFFFF", 30), "the install page replaces the first page")
     time.sleep(4)
     later = app.shot("install_page_later")
-    check(filled(later) > filled(page), "the install page's bar advances (%d -> %d columns)" % (filled(page), filled(later)))
+    check(filled(later) > filled(page) > 0,
+          "the install page's bar advances (%d -> %d of 150 columns)" % (filled(page), filled(later)))
 
     # The completion page: the start button's cell is drawn.
     deadline = time.time() + 240
@@ -304,11 +334,16 @@ def install_run():
         count = 0
         for line in open(manifest, encoding="utf-8"):
             parts = line.strip().split("|")
-            if len(parts) < 2:
+            if len(parts) < 4:
                 continue
             count += 1
             path = os.path.join(folder, *parts[0].split("\\"))
-            if not os.path.isfile(path) or os.path.getsize(path) != int(parts[1]):
+            if parts[0] == "ContosoRoot.cer":  # imported, then deleted by the script
+                if os.path.exists(path):
+                    wrong.append(parts[0])
+                continue
+            if not os.path.isfile(path) or os.path.getsize(path) != int(parts[1]) or \
+                    zlib.crc32(open(path, "rb").read()) != int(parts[3], 16):
                 wrong.append(parts[0])
         check(count > 0 and not wrong, "all %d payload files installed whole (wrong: %s)" % (count, wrong[:5]))
     check(reg_value(PRODUCT_KEY, "StartMenuShortcutChk") == ("REG_DWORD", "0x0"),
@@ -321,7 +356,14 @@ def install_run():
     check(not os.path.exists(menu), "no start-menu folder without the option")
     journal = os.path.join(os.path.dirname(ARGS.setup), "qmstat_journal.log")
     text = open(journal, encoding="utf-8", errors="replace").read() if os.path.exists(journal) else ""
-    check("25104" in text and "25106" in text, "the statistics journal holds the window's actions 25104 and 25106")
+    lines = [l.strip() for l in text.splitlines()]
+    def at(line):
+        return lines.index(line) if line in lines else -1
+    check(at("stat_unionid(31000)") >= 0 and at("stat_appid(123)") >= 0,
+          "the statistics module starts with the app id 123 and the default union id")
+    a, b = at("stat_mutilaction([25104], 1, 0)"), at("stat_mutilaction([25106], 1, 0)")
+    check(0 <= a < b, "the statistics journal holds the window's actions 25104, then 25106")
+    check(b < at("stat_offline()") < at("stat_close(200)"), "after the window the module goes offline and closes")
     wine("taskkill", "/F", "/IM", "ContosoTranslator.exe")
 
 
@@ -357,6 +399,22 @@ def dpi_run():
         set_log_pixels(96)
 
 
+def stage_installer():
+    """The installer in a folder of its own with the product's statistics DLLs
+    beside it, as the product ships them: the statistics module loads
+    qmstat.dll from the installer's folder and its journal lands there."""
+    folder = os.path.join(ARGS.out, "setup")
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    shutil.copy(ARGS.setup, folder)
+    for dll in ("qmstat.dll", "qmnet.dll"):
+        src = os.path.join(ARGS.product_bin, dll)
+        if os.path.exists(src):
+            shutil.copy(src, folder)
+    ARGS.setup = os.path.join(folder, os.path.basename(ARGS.setup))
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -364,6 +422,7 @@ def main():
     parser.add_argument("--setup", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--manifest")
+    parser.add_argument("--product-bin", required=True)
     parser.add_argument("--docs")
     parser.add_argument("--only", choices=["install", "dpi"])
     ARGS = parser.parse_args()
@@ -372,6 +431,7 @@ def main():
             print("missing tool: " + tool)
             return 1
     os.makedirs(ARGS.out, exist_ok=True)
+    stage_installer()
     server = start_gateway()
     try:
         if ARGS.only in (None, "install"):
@@ -379,6 +439,9 @@ def main():
         if ARGS.only in (None, "dpi"):
             dpi_run()
     finally:
+        for proc in STARTED:
+            if proc.poll() is None:
+                proc.kill()
         server.shutdown()
     print("screenshots in " + ARGS.out)
     if FAILURES:
