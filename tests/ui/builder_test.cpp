@@ -183,6 +183,18 @@ TEST_F(BuilderTest, IncludeOfItselfFailsClearlyAndKeepsTheRest) {
     EXPECT_NE(pm.FindControl(std::wstring(L"after")), nullptr);
 }
 
+TEST_F(BuilderTest, AHugeIncludeCountStopsAtTheBudget) {
+    Write(L"cell.xml", R"(<Window><Control/></Window>)");
+    Write(L"many.xml", R"(<Window><VerticalLayout><Include source="cell.xml" count="2000000000"/></VerticalLayout></Window>)");
+    CPaintManagerUI pm;
+    CLayoutBuilder builder;
+    CControlUI* root = builder.BuildFrom(L"many.xml", nullptr, nullptr, &pm);
+    ASSERT_NE(root, nullptr);
+    pm.AttachRoot(root);
+    EXPECT_EQ(ChildCount(root), CLayoutBuilder::kMaxIncludes);
+    EXPECT_NE(builder.GetBuildError().find(L"Too many included documents"), std::wstring::npos);
+}
+
 TEST_F(BuilderTest, LayoutsFromModuleResources) {
     CPaintManagerUI pm;
     CLayoutBuilder builder;

@@ -305,10 +305,12 @@ TEST_F(ManagerTest, SetDpiScalesTheWindowFontsAndLayoutAndTellsTheWindow) {
     w_.pm.RemoveNotifier(&log);
 }
 
-TEST(ManagerPaint, ThePaintOrderDrawsChildrenOverTheirParent) {
+TEST(ManagerPaint, ThePaintOrderDrawsChildrenOverTheirParentAndSkipsMissingImages) {
     Tree t(L"<Window><HorizontalLayout bkcolor=\"#FF0000FF\" inset=\"10,10,10,10\">"
            L"<Control name=\"a\" width=\"20\" bkcolor=\"#FFFF0000\" bordercolor=\"#FF00FF00\" bordersize=\"1\"/>"
            L"<Control name=\"hidden\" width=\"20\" bkcolor=\"#FFFFFFFF\" visible=\"false\"/>"
+           L"<Control name=\"m\" float=\"true\" pos=\"60,0,80,40\" bkcolor=\"#FF00FFFF\" "
+           L"bkimage=\"Image/none.png\" foreimage=\"file='none.svg' dest='0,0,5,5'\"/>"
            L"</HorizontalLayout></Window>");
     ASSERT_NE(t.root, nullptr);
     const nq::scoped_getdc screen(nullptr);
@@ -323,6 +325,7 @@ TEST(ManagerPaint, ThePaintOrderDrawsChildrenOverTheirParent) {
     EXPECT_EQ(at(15, 20), 0xFF0000u);  // the child's over it
     EXPECT_EQ(at(10, 20), 0x00FF00u);  // its border last
     EXPECT_EQ(at(35, 20), 0x0000FFu);  // the hidden child is not painted
+    EXPECT_EQ(at(70, 20), 0x00FFFFu);  // missing images draw nothing; the rest still paints
 }
 
 // Windows, managers, fonts, off-screen bitmaps, tooltips and timers made and

@@ -142,7 +142,11 @@ def main_run():
     app = App("run100")
     check(app.wait_for(r"^ctl edit ", 60) >= 0, "the window shows and lays out")
     time.sleep(0.5)
-    Shot("initial")
+    shot = Shot("initial")
+    tabs, floater = app.control("tabs"), app.control("floater")
+    check(floater[2] == tabs[2] - 16 and floater[3] == tabs[3] - 12 and
+          near(shot.pixel(*centre(floater)), "#CC3333"),
+          "a floating control aligned right and bottom sits in its page's corner: %s in %s" % (floater, tabs))
 
     # --- hover, tooltip, leave --------------------------------------------------
     a = app.control("btnA")
@@ -268,6 +272,15 @@ def main_run():
           "the caption band drags the window: %s -> %s" % (before, after))
     Shot("dragged")
 
+    # --- a button bound to the tab layout shows its page -------------------------------------
+    mark = len(app.lines())
+    b = app.control("btnB")
+    click_at(b[0] + 8, (b[1] + b[3]) // 2)
+    app.wait_for(r"^notify click btnB", 10, mark)
+    time.sleep(0.5)
+    page = app.control("tabs")
+    check(near(Shot("page2").pixel(page[0] + 40, page[3] - 30), "#F7E9E3"), "the bound button shows the second page")
+
     # --- the close button ends the message loop ---------------------------------------------
     c = app.control("closebtn")
     click_at(*centre(c))
@@ -328,7 +341,7 @@ def main():
     parser.add_argument("--app", required=True)
     parser.add_argument("--skin", required=True)
     parser.add_argument("--out", required=True)
-    parser.add_argument("--cycles", type=int, default=1000)  # each window costs ~1 s under emulated Wine
+    parser.add_argument("--cycles", type=int, default=1000)
     parser.add_argument("--only", choices=["run", "dpi", "cycles", "run+dpi"])
     ARGS = parser.parse_args()
     for tool in ("xdotool", "import", "convert"):

@@ -50,9 +50,12 @@ public:
         WindowImplBase::OnWindowDestroyed(hwnd);
     }
 
-    // A shown window of `cx` x `cy` at (x, y).
+    // A window of `cx` x `cy` at (x, y), shown without activation (under Wine
+    // with no window manager, hiding an activated window waits seconds).
     HWND Open(int x = 100, int y = 100, int cx = 300, int cy = 200) {
-        return Create(nullptr, L"uiwindow test", WS_POPUP | WS_VISIBLE, 0, x, y, cx, cy);
+        HWND hwnd = Create(nullptr, L"uiwindow test", WS_POPUP, 0, x, y, cx, cy);
+        if (hwnd) ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+        return hwnd;
     }
     // WM_NCHITTEST at a client point.
     LRESULT HitTest(int x, int y) {

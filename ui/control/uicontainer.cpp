@@ -407,11 +407,24 @@ RECT CContainerUI::GetClientPos() const {
     return rc;
 }
 
+LONG CContainerUI::ClampWidth(CControlUI* child, LONG cx) {
+    return std::min<LONG>(std::max<LONG>(cx, child->GetMinWidth()), child->GetMaxWidth());
+}
+
+LONG CContainerUI::ClampHeight(CControlUI* child, LONG cy) {
+    return std::min<LONG>(std::max<LONG>(cy, child->GetMinHeight()), child->GetMaxHeight());
+}
+
 void CContainerUI::ClampToMinMax(CControlUI* child, SIZE& size) const {
-    size.cx = std::max<LONG>(size.cx, child->GetMinWidth());
-    size.cx = std::min<LONG>(size.cx, child->GetMaxWidth());
-    size.cy = std::max<LONG>(size.cy, child->GetMinHeight());
-    size.cy = std::min<LONG>(size.cy, child->GetMaxHeight());
+    size.cx = ClampWidth(child, size.cx);
+    size.cy = ClampHeight(child, size.cy);
+}
+
+SIZE CContainerUI::CandidateSize(CControlUI* child) {
+    SIZE c = {child->GetFixedWidth(), child->GetFixedHeight()};
+    if (c.cx < 1) c.cx = child->GetMaxWidth();
+    if (c.cy < 1) c.cy = child->GetMaxHeight();
+    return c;
 }
 
 void CContainerUI::SetPos(RECT rc, bool needInvalidate) {

@@ -132,8 +132,12 @@ public:
     CControlUI* FindSubControl(const std::wstring& name);
 
 protected:
-    // Lays out one child as the plain container does (client rectangle, clamped).
+    // A size clamped to the child's minimum and maximum.
     void ClampToMinMax(CControlUI* child, SIZE& size) const;
+    static LONG ClampWidth(CControlUI* child, LONG cx);
+    static LONG ClampHeight(CControlUI* child, LONG cy);
+    // What a layout offers a child: its fixed size, or its maximum where it has none.
+    static SIZE CandidateSize(CControlUI* child);
 
     std::vector<CControlUI*> items_;
     RECT inset_ = {};

@@ -117,8 +117,7 @@ void CTabLayoutUI::SetPos(RECT rc, bool needInvalidate) {
         SIZE sz = child->EstimateSize(available);
         if (sz.cx == 0) sz.cx = std::max<LONG>(0, available.cx);
         if (sz.cy == 0) sz.cy = std::max<LONG>(0, available.cy);
-        sz.cx = std::min<LONG>(std::max<LONG>(sz.cx, child->GetMinWidth()), child->GetMaxWidth());
-        sz.cy = std::min<LONG>(std::max<LONG>(sz.cy, child->GetMinHeight()), child->GetMaxHeight());
+        ClampToMinMax(child, sz);
         child->SetPos(RECT{page.left, page.top, page.left + sz.cx, page.top + sz.cy}, false);
     }
 }

@@ -37,18 +37,11 @@ SIZE CVerticalLayoutUI::EstimateSize(SIZE available) {
 
 void CVerticalLayoutUI::SetPos(RECT rc, bool needInvalidate) {
     CControlUI::SetPos(rc, needInvalidate);
-    rc = rcItem_;
 
     // The client rectangle: inset, then the scroll bars.
-    const RECT inset = GetInset();
-    rc.left += inset.left;
-    rc.top += inset.top;
-    rc.right -= inset.right;
-    rc.bottom -= inset.bottom;
+    rc = GetClientPos();
     const bool vBar = vScroll_ && vScroll_->AsControl()->IsVisible();
     const bool hBar = hScroll_ && hScroll_->AsControl()->IsVisible();
-    if (vBar) rc.right -= vScroll_->AsControl()->GetFixedWidth();
-    if (hBar) rc.bottom -= hScroll_->AsControl()->GetFixedHeight();
     if (items_.empty()) {
         ProcessScrollBar(rc, 0, 0);
         return;
@@ -58,18 +51,9 @@ void CVerticalLayoutUI::SetPos(RECT rc, bool needInvalidate) {
     if (hBar) available.cx += hScroll_->GetScrollRange();
     const int childPadding = GetChildVPadding();
 
-    auto candidate = [](CControlUI* child) {
-        SIZE c = {child->GetFixedWidth(), child->GetFixedHeight()};
-        if (c.cx < 1) c.cx = child->GetMaxWidth();
-        if (c.cy < 1) c.cy = child->GetMaxHeight();
-        return c;
-    };
-    auto clampWidth = [](CControlUI* child, LONG cx) {
-        return std::min<LONG>(std::max<LONG>(cx, child->GetMinWidth()), child->GetMaxWidth());
-    };
-    auto clampHeight = [](CControlUI* child, LONG cy) {
-        return std::min<LONG>(std::max<LONG>(cy, child->GetMinHeight()), child->GetMaxHeight());
-    };
+    const auto candidate = &CContainerUI::CandidateSize;
+    const auto clampWidth = &CContainerUI::ClampWidth;
+    const auto clampHeight = &CContainerUI::ClampHeight;
 
     // Pass 1: measure. Children without a height are adjustable and share what
     // the fixed heights, paddings and child padding leave.

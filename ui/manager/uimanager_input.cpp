@@ -37,11 +37,6 @@ CControlUI* CALLBACK CollectTabStops(CControlUI* control, LPVOID data) {
     return nullptr;
 }
 
-CControlUI* CALLBACK CollectUpdateNeeded(CControlUI* control, LPVOID data) {
-    if (control->IsUpdateNeeded()) static_cast<std::vector<CControlUI*>*>(data)->push_back(control);
-    return nullptr;
-}
-
 struct ShortcutSearch {
     WCHAR ch;
     bool pickNext;

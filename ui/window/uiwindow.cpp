@@ -195,38 +195,31 @@ LRESULT CWindowWnd::FinishWindow(CWindowWnd* self, HWND hwnd, UINT msg, WPARAM w
     return result;
 }
 
-LRESULT CALLBACK CWindowWnd::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CWindowWnd::Route(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool prop) {
     CWindowWnd* self = nullptr;
     if (msg == WM_NCCREATE) {
         auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
         self = static_cast<CWindowWnd*>(cs->lpCreateParams);
         if (self) {
             self->hwnd_ = hwnd;
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+            if (prop) ::SetPropW(hwnd, kObjectProperty, self);
+            else ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         }
     } else {
-        self = reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (self && msg == WM_NCDESTROY) return FinishWindow(self, hwnd, msg, wParam, lParam, false);
+        self = prop ? static_cast<CWindowWnd*>(::GetPropW(hwnd, kObjectProperty))
+                    : reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (self && msg == WM_NCDESTROY) return FinishWindow(self, hwnd, msg, wParam, lParam, prop);
     }
     if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
     return self->ProcessMessage(msg, wParam, lParam);
 }
 
+LRESULT CALLBACK CWindowWnd::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return Route(hwnd, msg, wParam, lParam, false);
+}
+
 LRESULT CALLBACK CWindowWnd::ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    CWindowWnd* self = nullptr;
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        self = static_cast<CWindowWnd*>(cs->lpCreateParams);
-        if (self) {
-            self->hwnd_ = hwnd;
-            ::SetPropW(hwnd, kObjectProperty, self);
-        }
-    } else {
-        self = static_cast<CWindowWnd*>(::GetPropW(hwnd, kObjectProperty));
-        if (self && msg == WM_NCDESTROY) return FinishWindow(self, hwnd, msg, wParam, lParam, true);
-    }
-    if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-    return self->ProcessMessage(msg, wParam, lParam);
+    return Route(hwnd, msg, wParam, lParam, true);
 }
 
 }  // namespace SkinUI

@@ -71,6 +71,8 @@ protected:
 private:
     bool RegisterOwnClass();
     bool RegisterSuperclass();
+    // Both procedures: the object found in the user-data slot or the property.
+    static LRESULT Route(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool prop);
     // The WM_NCDESTROY steps shared by both procedures.
     static LRESULT FinishWindow(CWindowWnd* self, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool prop);
     void ForgetWindow(bool prop);
