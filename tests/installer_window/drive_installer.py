@@ -293,7 +293,15 @@ def install_steps(app):
         return sum(1 for x in range(0, 600, 4)
                    if max(abs(a - b) for a, b in zip(app.pixel(shot, x, 455), empty)) > 24)
     check(not near(app.pixel(page, 560, 200), "#FFFFFF", 30), "the install page replaces the first page")
-    time.sleep(4)
+    # Closing through the system while the installation runs asks first; Cancel goes on.
+    xdo("key", "--window", app.wid, "alt+F4")
+    question = find_window("^提醒$", 20)
+    if check(question is not None, "Alt+F4 during the installation asks \"您确定要退出安装程序？\""):
+        Shot("close_question")
+        xdo("key", "--window", question, "Escape")
+        time.sleep(0.8)
+    check(app.proc.poll() is None, "Cancel: the installation goes on")
+    time.sleep(3)
     later = app.shot("install_page_later")
     check(filled(later) > filled(page) > 0,
           "the install page's bar advances (%d -> %d of 150 columns)" % (filled(page), filled(later)))
