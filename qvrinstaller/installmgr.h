@@ -34,6 +34,17 @@ public:
         return fn(ScriptState());
     }
 
+    // Runs fn(state) when the lock is free at once (no event runs on another
+    // thread); true when it ran. For the UI thread, which must not wait for
+    // an event that runs for minutes.
+    template <typename Fn>
+    bool TryWithScript(Fn&& fn) {
+        std::unique_lock<std::recursive_mutex> lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) return false;
+        fn(ScriptState());
+        return true;
+    }
+
     // Terminates (exit code 10000) every process whose executable name equals
     // `exeName` ignoring case.
     static void TerminateByName(const std::wstring& exeName);

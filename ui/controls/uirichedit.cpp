@@ -212,6 +212,8 @@ void CRichEditUI::Move(SIZE offset, bool needInvalidate) {
 
 void CRichEditUI::OnDpiChanged() {
     ApplyFont();
+    // The font's new height must reach the text already shown, too.
+    if (host_) host_->ReapplyCharFormat();
     if (host_) host_->SetClientRect(GetTextRect());
 }
 

@@ -125,6 +125,12 @@ void CTxtWinHost::SetFont(HFONT font, COLORREF color) {
     if (services_) services_->OnTxPropertyBitsChange(TXTBIT_CHARFORMATCHANGE, TXTBIT_CHARFORMATCHANGE);
 }
 
+void CTxtWinHost::ReapplyCharFormat() {
+    if (!services_) return;
+    CHARFORMAT2W cf = cf_;
+    TxSend(EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
+}
+
 void CTxtWinHost::SetTextColor(COLORREF color) {
     cf_.crTextColor = color;
     if (services_) services_->OnTxPropertyBitsChange(TXTBIT_CHARFORMATCHANGE, TXTBIT_CHARFORMATCHANGE);

@@ -36,6 +36,9 @@ public:
     void SetClientRect(const RECT& rc);
     const RECT& GetClientRect() const { return rcClient_; }
     void SetFont(HFONT font, COLORREF color);
+    // Gives the text already in the box the current character format: the
+    // text services apply a changed default format to new text only.
+    void ReapplyCharFormat();
     void SetTextColor(COLORREF color);
     void SetParaAlignment(WORD alignment);  // PFA_LEFT, PFA_CENTER, PFA_RIGHT
     // Changes property bits and tells the services.
