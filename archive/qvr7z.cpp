@@ -122,7 +122,7 @@ SRes FileRangeInStream_Seek(ISeekInStreamPtr pp, Int64* pos, ESzSeek origin) {
             return ERROR_INVALID_PARAMETER;
     }
     const int64_t target = base + *pos;
-    if (target < 0) return ERROR_NEGATIVE_SEEK;
+    if (target < 0) return ERROR_INVALID_PARAMETER;
     p->position = static_cast<uint64_t>(target);
     *pos = target;
     return SZ_OK;
@@ -535,7 +535,7 @@ private:
                 return ERROR_INVALID_PARAMETER;
         }
         const int64_t target = base + *pos;
-        if (target < 0) return ERROR_NEGATIVE_SEEK;
+        if (target < 0) return ERROR_INVALID_PARAMETER;
         v->position = static_cast<uint64_t>(target);
         *pos = target;
         return SZ_OK;
