@@ -41,8 +41,8 @@ struct CMemInStream {
 };
 
 // Non-owning, seekable view over `size` bytes of a file from `offset` on (a
-// resource inside a program file, say), laid out as an ISeekInStream. Reads
-// are positioned (they do not use or move the handle's file pointer), so
+// resource inside a program file, say), laid out as an ISeekInStream. Every
+// read names its file offset (the handle's file pointer is not relied on), so
 // several views may share one handle. The handle must stay open while the
 // stream is in use. With `firstTwo` the first two bytes of the range read as
 // firstTwo[0] and firstTwo[1] instead of what the file holds there.

@@ -187,9 +187,9 @@ TEST_F(Parallel, ManyBlocksGiveTheFilesCallbacksAndCodesOfOneThread) {
             EXPECT_EQ(got.reported, ref.reported) << "the same files reported, in archive order";
             EXPECT_TRUE(got.tree == ref.tree) << "got:\n" << Describe(got.tree) << "one thread:\n" << Describe(ref.tree);
             EXPECT_TRUE(got.callbackThreads.empty() || got.callbackThreads == std::set<DWORD>{self});
+            // The calling thread reads the headers, the workers the blocks.
             if (c.manyBlocks) {
-                EXPECT_EQ(got.readerThreads.count(self), 0u) << "blocks were read by the workers";
-                EXPECT_GE(got.readerThreads.size(), 1u);
+                EXPECT_GE(got.readerThreads.size(), 2u) << "blocks were read by workers";
             }
         }
     }
@@ -264,8 +264,11 @@ TEST_F(Parallel, LockedFileInOneBlockAsksOnceOnTheCallingThread) {
             EXPECT_EQ(got.reported, ref.reported);
             EXPECT_TRUE(got.tree == ref.tree) << "got:\n" << Describe(got.tree) << "one thread:\n" << Describe(ref.tree);
             if (c.code == 11) {
+                // On disk: the files reported before it, and the locked one as it was.
                 EXPECT_EQ(testutil::ReadFileOr(out + L"\\" + locked), "old");
-                EXPECT_FALSE(testutil::FileExists(out + L"\\d7")) << "nothing of the later blocks is written";
+                size_t files = 0;
+                for (const TreeEntry& e : got.tree) files += e.rel.back() != L'\\';
+                EXPECT_EQ(files, got.reported.size() + 1) << "nothing after the locked file is written";
             }
         }
     }
