@@ -260,7 +260,7 @@ def make_payload(out, work, rng):
     fresh(name)
     run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-mf=BCJ", name, "app.exe", "数据/config.txt", "数据/sub/deep.txt")
 
-    # A payload of many blocks, about 1.5 MB, for the resource read from the
+    # A payload of many blocks, about 1.5 MB unpacked, for the resource read from the
     # program's file.
     bsrc = os.path.join(work, "payload_blocks")
     names = block_tree(bsrc, rng, 6, 6, 40000)
