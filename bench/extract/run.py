@@ -253,9 +253,11 @@ def main():
     print()
     print("x86-64 build, parallel, against native 7zz x (same archive, same machine):")
     print(f"  wall, whole program    {o64[0] / z[0]:5.2f}x   (extraction call only {o64[2] / z[0]:.2f}x)")
-    print(f"  cpu, whole program     {o64[1] / z[1]:5.2f}x   (extraction call only {o64[3] / z[1]:.2f}x)")
+    # Linux does not see the CPU time of the 64-bit Windows process (Wine starts it outside the child
+    # tree /usr/bin/time waits for); the program's own GetProcessTimes counts it.
+    print(f"  cpu, extraction call   {o64[3] / z[1]:5.2f}x   ({o64[3]:.2f} s in-process against {z[1]:.2f} s)")
     print(f"  peak memory            {o64[4] / z[4]:5.2f}x   ({o64[4]:.1f} MiB against {z[4]:.1f} MiB)")
-    print(f"  against 7zz x -mmt=1: wall {o64[0] / z1[0]:.2f}x, cpu {o64[1] / z1[1]:.2f}x")
+    print(f"  against 7zz x -mmt=1: wall {o64[0] / z1[0]:.2f}x, cpu {o64[3] / z1[1]:.2f}x")
     print("workers against one thread (x86-64, extraction call):")
     print(f"  wall {o64_1[2]:.2f} s -> {o64[2]:.2f} s: {o64_1[2] / o64[2]:.2f}x faster; "
           f"cpu {o64_1[3]:.2f} s -> {o64[3]:.2f} s; peak {o64_1[4]:.1f} -> {o64[4]:.1f} MiB")
