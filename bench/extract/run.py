@@ -147,6 +147,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--block-mib", type=int, default=16, help="solid block size of the archive (qvrpack's default)")
+    ap.add_argument("--flat", default="", help="payload sizes in MiB (e.g. 32,128,384) of incompressible files "
+                    "for a row of peak memory per size")
     ap.add_argument("--build-dir", default=os.environ.get("BUILD_DIR", os.path.join(ROOT, "build")))
     ap.add_argument("--work", default=None)
     a = ap.parse_args()
@@ -271,6 +273,53 @@ def main():
     for k, o in ((K64, o64), (K64_1, o64_1), (K32, o32)):
         b = base[K32 if "i686" in k else K64][1]
         print(f"  {k}: peak {o[4]:.1f} MiB, trivial program {b:.1f} MiB, extraction adds {o[4] - b:.1f} MiB")
+
+    if a.flat:
+        flat_rows(work, exe64, wine_run, env, [int(x) for x in a.flat.split(",")], a.block_mib)
+
+
+def make_flat(work, mib, block_mib):
+    """mib MiB of incompressible files (4 MiB each, the last one shorter) in
+    solid blocks of block_mib MiB."""
+    archive = os.path.join(work, f"flat-{mib}m-{block_mib}m.7z")
+    if os.path.exists(archive):
+        return archive
+    src = os.path.join(work, "flat-src")
+    shutil.rmtree(src, ignore_errors=True)
+    os.makedirs(src)
+    left, k = mib << 20, 0
+    while left > 0:
+        n = min(left, 4 << 20)
+        with open(os.path.join(src, f"blob{k:04d}.bin"), "wb") as f:
+            f.write(os.urandom(n))
+        left -= n
+        k += 1
+    run(["7zz", "a", "-t7z", "-bd", "-mx=1", f"-ms={block_mib}m", archive, "."], cwd=src, stdout=subprocess.DEVNULL)
+    shutil.rmtree(src)
+    return archive
+
+
+def flat_rows(work, exe64, wine_run, env, sizes, block_mib):
+    """Peak memory of the x86-64 build as the payload grows: read as the
+    installer reads its payload now (a range of the file) and, for contrast,
+    copied whole into memory first (how it was read before)."""
+    out = os.path.join(work, "out")
+    print()
+    print(f"peak memory against payload size (incompressible files, blocks of {block_mib} MiB, x86-64, "
+          "one run each):")
+    print(f"{'payload MiB':>12} {'archive MiB':>12} {'file range: peak MiB':>21} {'wall s':>7} "
+          f"{'heap copy: peak MiB':>20} {'wall s':>7}")
+    for mib in sizes:
+        archive = make_flat(work, mib, block_mib)
+        row = []
+        for mode in ([], ["--memory"]):
+            shutil.rmtree(out, ignore_errors=True)
+            os.makedirs(out)
+            stdout, wall, _, _ = timed([wine_run, exe64, winpath(archive), winpath(out), *mode], env)
+            row.append((inner(stdout)["peak_ws_kb"] / 1024, wall))
+        shutil.rmtree(out, ignore_errors=True)
+        print(f"{mib:>12} {os.path.getsize(archive) / 2**20:>12.1f} {row[0][0]:>21.1f} {row[0][1]:>7.2f} "
+              f"{row[1][0]:>20.1f} {row[1][1]:>7.2f}")
 
 
 if __name__ == "__main__":
