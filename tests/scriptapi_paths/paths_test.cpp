@@ -378,6 +378,41 @@ TEST_F(Paths, UnCompressAResourceOfManyBlocksReadFromTheProgramFile) {
     EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);  // folders d0..d5 and d0\empty, 36 files
 }
 
+// When the program's file cannot be opened (here: renamed while it runs), the
+// payload is read from the mapped resource in place, with the same result.
+TEST_F(Paths, UnCompressReadsTheMappedResourceWhenTheProgramFileIsGone) {
+    wchar_t exe[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+    const std::wstring moved = std::wstring(exe) + L".moved";
+    ASSERT_TRUE(::MoveFileExW(exe, moved.c_str(), 0));
+    struct PutBack {
+        const wchar_t* exe;
+        const std::wstring& moved;
+        ~PutBack() { ::MoveFileExW(moved.c_str(), exe, 0); }
+    } putBack{exe, moved};
+
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    HRSRC info = ::FindResourceW(self, L"FALLBACK.7Z", L"_7Z");
+    ASSERT_NE(info, nullptr);
+    const void* bytes = ::LockResource(::LoadResource(self, info));
+    ModuleFileRange range;
+    ASSERT_FALSE(LocateInModuleFile(self, bytes, ::SizeofResource(self, info), &range)) << "the file is gone";
+
+    Run("qvr_ok = Lua_UnCompress7z('FALLBACK.7Z', " + Lit(dir_) + ", false)");
+    EXPECT_TRUE(Bool("qvr_ok"));
+    const std::wstring fromFile = dir_ + L"\\from-file";
+    ASSERT_TRUE(::CreateDirectoryW(fromFile.c_str(), nullptr));
+    const std::wstring archive = testutil::CurrentDir() + L"\\archives\\payload_blocks.7z";
+    Run("qvr_ok = Lua_UnCompress7z(" + Lit(archive) + ", " + Lit(fromFile) + ", true)");
+    ASSERT_TRUE(Bool("qvr_ok"));
+    std::vector<std::string> fromResource = FilesUnder(dir_);
+    fromResource.erase(std::remove_if(fromResource.begin(), fromResource.end(),
+                                      [](const std::string& l) { return l.rfind("from-file", 0) == 0; }),
+                       fromResource.end());
+    EXPECT_EQ(fromResource, FilesUnder(fromFile));
+    EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);
+}
+
 // Blocks that are not file data of the program's image are not looked for
 // in its file.
 TEST(ModuleFile, OnlyFileDataOfTheImageIsFound) {
