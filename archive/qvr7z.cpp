@@ -469,7 +469,8 @@ public:
         blockReady_.wait(guard, [&] { return b.ready; });
         if (b.res != SZ_OK && i >= b.failedFile) return b.res;
         // Checked by the worker through SzArEx_Extract: the entry lies inside the buffer.
-        const size_t offset = static_cast<size_t>(db_.UnpackPositions[i] - db_.UnpackPositions[db_.FolderToFile[folder]]);
+        const UInt64 blockStart = db_.UnpackPositions[db_.FolderToFile[folder]];
+        const size_t offset = static_cast<size_t>(db_.UnpackPositions[i] - blockStart);
         *length = static_cast<size_t>(db_.UnpackPositions[i + 1] - db_.UnpackPositions[i]);
         *data = b.buffer ? b.buffer + offset : nullptr;
         return SZ_OK;

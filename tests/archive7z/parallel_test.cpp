@@ -47,10 +47,11 @@ std::vector<TreeEntry> Snapshot(const std::wstring& dir) {
         ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
         const bool isDir = !rel.empty() && rel.back() == L'\\';
         // Folders get the time of their last change, not a stored one.
-        const uint64_t time =
-            isDir ? 0 : (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-        out.push_back({rel, isDir ? std::string() : testutil::ReadFileOr(path, "<unreadable>"), time,
-                       data.dwFileAttributes});
+        const uint64_t time = isDir ? 0
+                                    : (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                          data.ftLastWriteTime.dwLowDateTime;
+        out.push_back(
+            {rel, isDir ? std::string() : testutil::ReadFileOr(path, "<unreadable>"), time, data.dwFileAttributes});
     }
     return out;
 }
@@ -85,10 +86,10 @@ SRes NotingSeek(ISeekInStreamPtr pp, Int64* pos, ESzSeek origin) {
 // What one extraction did, as the caller sees it.
 struct Outcome {
     int code = -1;
-    std::vector<std::wstring> reported;                     // OnFileExtracted, in order
-    std::vector<std::pair<std::wstring, DWORD>> asked;      // OnCreateFileFailed, in order
-    std::set<DWORD> callbackThreads;                        // threads the callbacks ran on
-    std::set<DWORD> readerThreads;                          // threads that read the stream
+    std::vector<std::wstring> reported;                 // OnFileExtracted, in order
+    std::vector<std::pair<std::wstring, DWORD>> asked;  // OnCreateFileFailed, in order
+    std::set<DWORD> callbackThreads;                    // threads the callbacks ran on
+    std::set<DWORD> readerThreads;                      // threads that read the stream
     std::vector<TreeEntry> tree;
 };
 
@@ -98,9 +99,7 @@ protected:
         sandbox_ = testutil::MakeTempDir(L"7zmt");
         ASSERT_FALSE(sandbox_.empty());
     }
-    void TearDown() override {
-        testutil::RemoveTree(sandbox_);
-    }
+    void TearDown() override { testutil::RemoveTree(sandbox_); }
 
     // A fresh output folder for each run.
     std::wstring NewOut() {
@@ -111,8 +110,8 @@ protected:
 
     // Extracts `bytes` into `out` with `options`; `answer` (when given) is the
     // create-failure callback's answer, after `beforeAnswer` has run.
-    Outcome Run(const std::string& bytes, const std::wstring& out, const ExtractOptions& options,
-                int answer = -1, const std::function<void(const wchar_t*)>& beforeAnswer = {}) {
+    Outcome Run(const std::string& bytes, const std::wstring& out, const ExtractOptions& options, int answer = -1,
+                const std::function<void(const wchar_t*)>& beforeAnswer = {}) {
         Outcome o;
         CMemInStream mem(bytes.data(), static_cast<uint32_t>(bytes.size()));
         ThreadNotingStream noting;
@@ -168,8 +167,7 @@ TEST_F(Parallel, ManyBlocksGiveTheFilesCallbacksAndCodesOfOneThread) {
         {L"blocks_bcj2.7z", 12, true},  // BCJ2: four packed streams per block
         {L"solid.7z", 72, false},       // one block
         {L"tree.7z", 4, false},         // times, attributes, an empty file
-        {L"dirs.7z", 1, false},
-        {L"empty.7z", 0, false},
+        {L"dirs.7z", 1, false},        {L"empty.7z", 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testutil::WideToUtf8(c.archive));
@@ -185,7 +183,9 @@ TEST_F(Parallel, ManyBlocksGiveTheFilesCallbacksAndCodesOfOneThread) {
             const Outcome got = Run(bytes, NewOut(), options);
             EXPECT_EQ(got.code, ref.code);
             EXPECT_EQ(got.reported, ref.reported) << "the same files reported, in archive order";
-            EXPECT_TRUE(got.tree == ref.tree) << "got:\n" << Describe(got.tree) << "one thread:\n" << Describe(ref.tree);
+            EXPECT_TRUE(got.tree == ref.tree) << "got:\n"
+                                              << Describe(got.tree) << "one thread:\n"
+                                              << Describe(ref.tree);
             EXPECT_TRUE(got.callbackThreads.empty() || got.callbackThreads == std::set<DWORD>{self});
             // The calling thread reads the headers, the workers the blocks.
             if (c.manyBlocks) {
@@ -216,8 +216,8 @@ nq::unique_hfile LockFile(const std::wstring& path) {
         const FILETIME t = {0x12345678, 0x01D00000};
         EXPECT_TRUE(w && ::SetFileTime(w.get(), nullptr, nullptr, &t));
     }
-    nq::unique_hfile h(
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    nq::unique_hfile h(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(h);
     return h;
 }
@@ -262,7 +262,9 @@ TEST_F(Parallel, LockedFileInOneBlockAsksOnceOnTheCallingThread) {
             EXPECT_EQ(got.asked[0].second, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
             EXPECT_EQ(got.callbackThreads, std::set<DWORD>{self});
             EXPECT_EQ(got.reported, ref.reported);
-            EXPECT_TRUE(got.tree == ref.tree) << "got:\n" << Describe(got.tree) << "one thread:\n" << Describe(ref.tree);
+            EXPECT_TRUE(got.tree == ref.tree) << "got:\n"
+                                              << Describe(got.tree) << "one thread:\n"
+                                              << Describe(ref.tree);
             if (c.code == 11) {
                 // On disk: the files reported before it, and the locked one as it was.
                 EXPECT_EQ(testutil::ReadFileOr(out + L"\\" + locked), "old");
@@ -345,10 +347,11 @@ TEST_F(Parallel, ArchiveInsideAFileReadThroughARange) {
         CFileRangeInStream in(h.get(), 1000, stored.size(), firstTwo);
         const std::wstring out = NewOut();
         std::vector<std::wstring> reported;
-        EXPECT_EQ(Extract7zToDirectory(&in.vt, out.c_str(),
-                                       [&](const wchar_t* p) { reported.push_back(std::wstring(p).substr(out.size() + 1)); },
-                                       {}, options),
-                  0);
+        EXPECT_EQ(
+            Extract7zToDirectory(
+                &in.vt, out.c_str(),
+                [&](const wchar_t* p) { reported.push_back(std::wstring(p).substr(out.size() + 1)); }, {}, options),
+            0);
         EXPECT_EQ(reported, ref.reported);
         EXPECT_TRUE(Snapshot(out) == ref.tree);
     }

@@ -418,7 +418,8 @@ TEST_F(Paths, UnCompressReadsTheMappedResourceWhenTheProgramFileIsGone) {
 TEST(ModuleFile, OnlyFileDataOfTheImageIsFound) {
     HMODULE self = ::GetModuleHandleW(nullptr);
     const auto* base = reinterpret_cast<const BYTE*>(self);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const DWORD imageSize = nt->OptionalHeader.SizeOfImage;
     std::string heap(64, 'h');
     struct Case {

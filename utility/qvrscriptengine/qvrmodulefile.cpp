@@ -19,9 +19,8 @@ bool RvaToFileOffset(const BYTE* base, uint64_t rva, uint64_t length, uint64_t* 
     for (WORD k = 0; k < nt->FileHeader.NumberOfSections; ++k, ++section) {
         const uint64_t start = section->VirtualAddress;
         // Only the part of a section backed by the file; the rest is zeros.
-        const uint64_t inFile = std::min<uint64_t>(section->SizeOfRawData,
-                                                   section->Misc.VirtualSize ? section->Misc.VirtualSize
-                                                                             : section->SizeOfRawData);
+        const uint64_t inFile = std::min<uint64_t>(
+            section->SizeOfRawData, section->Misc.VirtualSize ? section->Misc.VirtualSize : section->SizeOfRawData);
         if (rva >= start && rva - start <= inFile && length <= inFile - (rva - start)) {
             *offset = section->PointerToRawData + (rva - start);
             return true;
