@@ -96,7 +96,7 @@ TEST(BaseLog, WritesDatedFileWithPrefixedLinesAndAppends) {
     ASSERT_TRUE(CNQBaseLog::Instance().GetLogger());
     LOG_INFO("value:{} {}", 7, "text");
     auto logger = CNQBaseLog::Instance().GetLogger();
-    logger->debug("dropped");
+    logger->Debug("dropped");
 
     const std::string content = testutil::ReadFileOr(dated);  // flushed at every line: readable at once
     EXPECT_EQ(content.rfind("earlier line\n", 0), 0u) << "no truncation";
