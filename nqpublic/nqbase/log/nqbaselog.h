@@ -44,7 +44,11 @@ template <typename T>
 Arg MakeArg(const T& v) {
     using D = std::decay_t<T>;
     Arg a;
-    if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
+    if constexpr (std::is_array_v<T> && std::is_same_v<std::remove_cv_t<std::remove_extent_t<T>>, char>) {
+        a.kind = Arg::kText;
+        a.text.data = v;
+        a.text.size = std::char_traits<char>::length(v);
+    } else if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
         a.kind = Arg::kText;
         a.text.data = v ? v : "";
         a.text.size = std::char_traits<char>::length(a.text.data);
