@@ -128,7 +128,9 @@ void CDlgInstall::OnSelectPath(NotifyMessage&) {
     if (picked.empty()) return;
     std::wstring base;
     CInstallMgr::Instance().WithScript([&](lua_State* L) { base = scriptglobals::GetText(L, "global_install_basepath"); });
-    editInstallPath_->SetText(PickedFolderText(picked, base));
+    const std::wstring text = PickedFolderText(picked, base);
+    LOG_INFO("folder picked: {}, install folder: {}", WideToScript(picked), WideToScript(text));
+    editInstallPath_->SetText(text);
 }
 
 void CDlgInstall::WriteChoices(const std::wstring& folder) {
