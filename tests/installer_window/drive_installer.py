@@ -95,8 +95,19 @@ class Gateway(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST
 
 
-def start_gateway():
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 8100), Gateway)
+def start_gateway(wait=600):
+    """The gateway on 127.0.0.1:8100. The port is the machine's one: while
+    another run holds it, this one waits for it."""
+    deadline = time.time() + wait
+    while True:
+        try:
+            server = http.server.ThreadingHTTPServer(("127.0.0.1", 8100), Gateway)
+            break
+        except OSError:
+            if time.time() >= deadline:
+                raise
+            print("port 8100 is in use; waiting for it", flush=True)
+            time.sleep(5)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -113,6 +124,7 @@ class Installer:
 
     def __init__(self, scale=1.0):
         self.scale = scale
+        self.logs_before = installer_logs()
         self.proc = subprocess.Popen([ARGS.wine_run, ARGS.setup], stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         STARTED.append(self.proc)
@@ -126,6 +138,15 @@ class Installer:
                 self.area = geometry(self.wid) if self.wid else None
             if not self.area:
                 self.wid = None
+
+    def log(self):
+        """What this run wrote to the installer's log (a dated log collects a day's runs)."""
+        text = ""
+        for path in installer_logs():
+            with open(path, "rb") as f:
+                f.seek(self.logs_before.get(path, 0))
+                text += f.read().decode("utf-8", "replace")
+        return text
 
     def at(self, x, y):
         return self.area[0] + round(x * self.scale), self.area[1] + round(y * self.scale)
@@ -195,14 +216,15 @@ def type_into_path_box(app, text):
     time.sleep(0.5)
 
 
-def installer_log():
-    """The text of the installer's newest log (Install_<date>.log in the user's temporary folder)."""
-    folder = user_folder("AppData", "Local", "Temp")
-    logs = [os.path.join(folder, n) for n in os.listdir(folder) if n.startswith("Install") and n.endswith(".log")] \
-        if os.path.isdir(folder) else []
-    if not logs:
-        return ""
-    return open(max(logs, key=os.path.getmtime), encoding="utf-8", errors="replace").read()
+def installer_logs():
+    """The installer's logs (Install_<date>.log in the user's temporary folder) with their sizes."""
+    found = {}
+    for folder in (user_folder("Temp"), user_folder("AppData", "Local", "Temp")):
+        if os.path.isdir(folder):
+            for n in os.listdir(folder):
+                if n.startswith("Install") and n.endswith(".log"):
+                    found[os.path.join(folder, n)] = os.path.getsize(os.path.join(folder, n))
+    return found
 
 
 def launch_lines():
@@ -332,7 +354,7 @@ def ended_install(app):
     if not check(app.wid is not None, "the installer starts again for an installation ended halfway"):
         return
     type_into_path_box(app, ENDED_DIR)
-    app.click(*INSTALL_BTN_LEFT, pause=1.0)
+    app.click(*INSTALL_BTN_LEFT, pause=0.3)
     xdo("key", "--window", app.wid, "alt+F4")
     question = find_window("^提醒$", 20)
     if not check(question is not None, "Alt+F4 during the installation asks again"):
@@ -340,7 +362,7 @@ def ended_install(app):
     Shot("close_question_ok")
     xdo("key", "--window", question, "Return")
     code = app.end(60)
-    log = installer_log()
+    log = app.log()
     check(code == 7, "OK on the close question ends the installer with exit code 7, ended by the user (%s)" % code)
     check("installation ended by the user while it ran" in log and "run ends: aborted (exit code 7)" in log,
           "the log says the user ended the installation while it ran")
@@ -349,8 +371,12 @@ def ended_install(app):
     left = setup_processes()
     check(not left, "no installer process is left running: %s" % left)
     whole, missing, wrong = payload_state(host_path(ENDED_DIR))
-    print("     the ended installation's folder: %d payload files whole, %d not written, %d not whole %s"
-          % (len(whole), len(missing), len(wrong), wrong[:5]), flush=True)
+    chunks = [n for n in ("Uninst.dar0", "Uninst.dar1") if os.path.isfile(os.path.join(host_path(ENDED_DIR), n))]
+    location = reg_value(r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ContosoTranslator",
+                         "InstallLocation")
+    print("     the ended installation's folder: %d payload files whole, %d not written, %d not whole %s; "
+          "uninstaller chunks %s; the uninstall entry names %s"
+          % (len(whole), len(missing), len(wrong), wrong[:5], chunks, location and location[1]), flush=True)
     check(not wrong, "no payload file is left truncated in the ended installation's folder")
 
 
@@ -429,12 +455,14 @@ def first_install(app):
     if box:
         Shot("invalid_folder_box")
         xdo("key", "--window", box, "Return")
-        time.sleep(0.8)
+        check(wait_gone(box, 10), "Return closes the box")
+        time.sleep(0.5)
 
     # The licence link opens the licence page in the browser; the window stays.
     browser = BrowserStandIn()
     try:
         app.click(*link_centre(first, app), pause=0.3)
+        app.shot("licence_link")
         opened = browser.opened()
     finally:
         browser.restore()
@@ -464,7 +492,7 @@ def first_install(app):
         check(geometry(picker) is None, "OK closes the folder picker")
         time.sleep(0.5)
         app.shot("folder_picked")
-        picked = re.findall(r"folder picked: (.*), install folder: (.*)", installer_log())
+        picked = re.findall(r"folder picked: (.*), install folder: (.*)", app.log())
         check(picked[-1:] == [(PICKED_PARENT, INSTALL_DIR)] if picked else False,
               "the path box shows the picked folder and the product's folder name: %s" % (picked[-1:],))
 
@@ -501,7 +529,7 @@ def first_install(app):
         time.sleep(0.3)
     check(seen > start > 0, "the install page's bar advances (%d -> %d of 150 columns)" % (start, seen))
 
-    check(re.findall(r"install folder chosen in the window: (.*)", installer_log())[-1:] == [INSTALL_DIR],
+    check(re.findall(r"install folder chosen in the window: (.*)", app.log())[-1:] == [INSTALL_DIR],
           "the install takes the folder of the path box: %s" % INSTALL_DIR)
     done = wait_for_completion(app, "completion_page")
     check(done is not None, "the completion page appears")
