@@ -185,11 +185,15 @@ START_BTN = (199 + 20, 383)          # completion page, left of the text
 CLOSE_BTN = (578, 22)
 
 
+START_MENU_FOLDER = None  # set in main: the product's folder in the machine's start menu
+
+
 def reset_product():
     for exe in ("ContosoTranslator.exe", "ContosoHelper.exe", "ContosoUninst.exe"):
         wine("taskkill", "/F", "/IM", exe)
     for folder in (TYPED_DIR, INSTALL_DIR, ENDED_DIR):
         shutil.rmtree(host_path(folder).rsplit(os.sep, 1)[0], ignore_errors=True)
+    shutil.rmtree(START_MENU_FOLDER, ignore_errors=True)
     wine("reg", "delete", PRODUCT_KEY, "/f")
     wine("reg", "delete", RUN_KEY, "/v", "ContosoTranslator", "/f")
     launches = user_folder("AppData", "Local", "ContosoTranslator", "launches.log")
@@ -492,7 +496,7 @@ def first_install(app):
         check(geometry(picker) is None, "OK closes the folder picker")
         time.sleep(0.5)
         app.shot("folder_picked")
-        picked = re.findall(r"folder picked: (.*), install folder: (.*)", app.log())
+        picked = re.findall(r"folder picked: ([^\r\n]*), install folder: ([^\r\n]*)", app.log())
         check(picked[-1:] == [(PICKED_PARENT, INSTALL_DIR)] if picked else False,
               "the path box shows the picked folder and the product's folder name: %s" % (picked[-1:],))
 
@@ -529,7 +533,7 @@ def first_install(app):
         time.sleep(0.3)
     check(seen > start > 0, "the install page's bar advances (%d -> %d of 150 columns)" % (start, seen))
 
-    check(re.findall(r"install folder chosen in the window: (.*)", app.log())[-1:] == [INSTALL_DIR],
+    check(re.findall(r"install folder chosen in the window: ([^\r\n]*)", app.log())[-1:] == [INSTALL_DIR],
           "the install takes the folder of the path box: %s" % INSTALL_DIR)
     done = wait_for_completion(app, "completion_page")
     check(done is not None, "the completion page appears")
@@ -576,9 +580,7 @@ def first_install(app):
     run = reg_value(RUN_KEY, "ContosoTranslator")
     check(run is not None and INSTALL_DIR.lower() in run[1].lower(),
           "the selected start-with-Windows option reached the script: %s" % (run,))
-    menu = os.path.join(prefix(), "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
-                        "Contoso 翻译 标准版")
-    check(not os.path.exists(menu), "no start-menu folder without the option")
+    check(not os.path.exists(START_MENU_FOLDER), "no start-menu folder without the option")
     journal = os.path.join(os.path.dirname(ARGS.setup), "qmstat_journal.log")
     text = open(journal, encoding="utf-8", errors="replace").read() if os.path.exists(journal) else ""
     lines = [l.strip() for l in text.splitlines()]
@@ -651,6 +653,9 @@ def main():
     parser.add_argument("--docs")
     parser.add_argument("--only", choices=["install", "dpi"])
     ARGS = parser.parse_args()
+    global START_MENU_FOLDER
+    START_MENU_FOLDER = os.path.join(prefix(), "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu",
+                                     "Programs", "Contoso 翻译 标准版")
     if xrobot.missing_tools():
         print("missing tools: " + " ".join(xrobot.missing_tools()))
         return 1
