@@ -53,6 +53,7 @@ ENDED_DIR = r"C:\ContosoEnded\ContosoTranslator"    # the installation ended hal
 LICENCE_URL = "http://127.0.0.1:8100/legal/licence.html"  # global_licence_url of the sample
 PRODUCT_KEY = r"HKCU\Software\ContosoTranslator"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ContosoTranslator"
 
 
 def wine(*args, timeout=120):
@@ -195,6 +196,7 @@ def reset_product():
         shutil.rmtree(host_path(folder).rsplit(os.sep, 1)[0], ignore_errors=True)
     shutil.rmtree(START_MENU_FOLDER, ignore_errors=True)
     wine("reg", "delete", PRODUCT_KEY, "/f")
+    wine("reg", "delete", UNINSTALL_KEY, "/f")  # the page proposes the registered folder
     wine("reg", "delete", RUN_KEY, "/v", "ContosoTranslator", "/f")
     launches = user_folder("AppData", "Local", "ContosoTranslator", "launches.log")
     if os.path.exists(launches):
@@ -376,8 +378,7 @@ def ended_install(app):
     check(not left, "no installer process is left running: %s" % left)
     whole, missing, wrong = payload_state(host_path(ENDED_DIR))
     chunks = [n for n in ("Uninst.dar0", "Uninst.dar1") if os.path.isfile(os.path.join(host_path(ENDED_DIR), n))]
-    location = reg_value(r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ContosoTranslator",
-                         "InstallLocation")
+    location = reg_value(UNINSTALL_KEY, "InstallLocation")
     print("     the ended installation's folder: %d payload files whole, %d not written, %d not whole %s; "
           "uninstaller chunks %s; the uninstall entry names %s"
           % (len(whole), len(missing), len(wrong), wrong[:5], chunks, location and location[1]), flush=True)
