@@ -52,6 +52,7 @@ INSTALL_DIR = PICKED_PARENT + r"\ContosoTranslator"  # the picked folder + the p
 ENDED_DIR = r"C:\ContosoEnded\ContosoTranslator"    # the installation ended halfway
 LICENCE_URL = "http://127.0.0.1:8100/legal/licence.html"  # global_licence_url of the sample
 PRODUCT_KEY = r"HKCU\Software\ContosoTranslator"
+MACHINE_PRODUCT_KEY = r"HKLM\Software\ContosoTranslator"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ContosoTranslator"
 
@@ -196,7 +197,9 @@ def reset_product():
         shutil.rmtree(host_path(folder).rsplit(os.sep, 1)[0], ignore_errors=True)
     shutil.rmtree(START_MENU_FOLDER, ignore_errors=True)
     wine("reg", "delete", PRODUCT_KEY, "/f")
-    wine("reg", "delete", UNINSTALL_KEY, "/f")  # the page proposes the registered folder
+    # The first page proposes the folder of a registered installation.
+    wine("reg", "delete", UNINSTALL_KEY, "/f")
+    wine("reg", "delete", MACHINE_PRODUCT_KEY, "/f")
     wine("reg", "delete", RUN_KEY, "/v", "ContosoTranslator", "/f")
     launches = user_folder("AppData", "Local", "ContosoTranslator", "launches.log")
     if os.path.exists(launches):
