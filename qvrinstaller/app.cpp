@@ -172,6 +172,10 @@ int Run() {
         return code;
     }
     RunInteractive(instance.get(), appId);
+    // Ended by the user while the installation ran: its worker may still be
+    // inside the script. The process ends here, with the worker, before the
+    // interpreter and the other process-wide objects are torn down under it.
+    if (qvrrun::Recorded() == qvrrun::Failure::kAborted) qvrrun::Exit(qvrrun::Failure::kAborted);
     qvrrun::SetInProgress(false);
     if (SUCCEEDED(com)) ::CoUninitialize();
     return qvrrun::FinalExitCode();

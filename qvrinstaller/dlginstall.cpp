@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "../nqpublic/nqbase/log/nqbaselog.h"
+#include "../utility/qvrscriptengine/qvrrunresult.h"
 #include "../utility/qvrscriptengine/qvrscriptargs.h"
 #include "../utility/qvrscriptengine/qvrscriptglobals.h"
 #include "app.h"
@@ -188,6 +189,7 @@ unsigned __stdcall CDlgInstall::InstallWorker(void* window) {
 LRESULT CDlgInstall::OnOtherMessage(UINT msg, WPARAM wParam, LPARAM, bool& handled) {
     if (msg == kInstallDoneMsg) {
         completionNumber_ = static_cast<int>(wParam);
+        workerDone_ = true;
         if (progress_) progress_->SetValue(progress_->GetMaxValue());
     }
     handled = false;
@@ -295,7 +297,13 @@ LRESULT CDlgInstall::OnClose(UINT, WPARAM, LPARAM, bool& handled) {
             return 0;
         }
         closeConfirmed_ = true;
-        LOG_INFO("installation ended by the user while it ran");
+        // Messages run on under the question: the worker may have finished
+        // meanwhile. Otherwise the installation is left incomplete, and the
+        // run ends with the "ended by the user" code once the window is gone.
+        if (!workerDone_) {
+            qvrrun::Record(qvrrun::Failure::kAborted);
+            LOG_INFO("installation ended by the user while it ran");
+        }
     }
     handled = false;
     return 0;

@@ -83,7 +83,8 @@ private:
     static unsigned __stdcall InstallWorker(void* window);
 
     int completionNumber_ = 0;
-    bool installing_ = false;  // from StartInstall to CompleteInstall
+    bool installing_ = false;    // from StartInstall to CompleteInstall
+    bool workerDone_ = false;    // the worker's end message has come
     bool closeConfirmed_ = false;
 
     SkinUI::CTabLayoutUI* tabMain_ = nullptr;

@@ -128,7 +128,9 @@ void CDlgInstall::OnSelectPath(NotifyMessage&) {
     if (picked.empty()) return;
     std::wstring base;
     CInstallMgr::Instance().WithScript([&](lua_State* L) { base = scriptglobals::GetText(L, "global_install_basepath"); });
-    editInstallPath_->SetText(PickedFolderText(picked, base));
+    const std::wstring text = PickedFolderText(picked, base);
+    LOG_INFO("folder picked: {}, install folder: {}", WideToScript(picked), WideToScript(text));
+    editInstallPath_->SetText(text);
 }
 
 void CDlgInstall::WriteChoices(const std::wstring& folder) {
@@ -243,6 +245,22 @@ void CDlgInstall::LaunchWithTab(const wchar_t* argument) {
     folder = ExpandEnv(folder);
     const std::wstring path = folder + L"\\" + program;
     const std::wstring commandLine = L"\"" + path + L"\" " + argument;
-    CProcessToolHelp::LaunchWithShellToken(path.c_str(), commandLine.c_str(), folder.c_str());
+    const int result = CProcessToolHelp::LaunchWithShellToken(path.c_str(), commandLine.c_str(), folder.c_str());
+    if (result != CProcessToolHelp::kLaunchOk) {
+        // No shell to borrow the user's token from (no shell window, the
+        // shell not running, a system without the token launch): the card
+        // still starts the product, with the installer's own rights.
+        LOG_INFO("starting {} with the shell's token failed ({}); starting it directly", WideToScript(path), result);
+        std::wstring line = commandLine;  // CreateProcessW may write into it
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (::CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi)) {
+            const nq::unique_handle thread(pi.hThread);
+            const nq::unique_handle process(pi.hProcess);
+        } else {
+            TRACE_FAILURE("CreateProcessW failed.");
+        }
+    }
     Post(WM_CLOSE, 0);
 }

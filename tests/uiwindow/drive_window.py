@@ -17,20 +17,15 @@ Checks, in one run of the window at 100 %:
 import argparse
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+import xrobot  # noqa: E402
+from xrobot import FAILURES, check, near  # noqa: E402
+
 ARGS = None
-FAILURES = []
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        FAILURES.append(what)
-    return cond
 
 
 def winpath(path):
@@ -38,7 +33,7 @@ def winpath(path):
 
 
 def xdo(*args):
-    subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
+    xrobot.xdo(*args, must=True)
 
 
 class App:
@@ -105,23 +100,9 @@ class App:
             return None
 
 
-class Shot:
-    def __init__(self, name):
-        self.path = os.path.join(ARGS.out, name + ".png")
-        subprocess.run(["import", "-window", "root", self.path], check=True)
-        raw = subprocess.run(["convert", self.path, "-depth", "8", "rgb:-"], check=True,
-                             stdout=subprocess.PIPE).stdout
-        self.raw = raw
-        self.width = 1280
-
-    def pixel(self, x, y):
-        i = (y * self.width + x) * 3
-        return tuple(self.raw[i:i + 3])
-
-
-def near(rgb, hex_colour, tolerance=40):
-    want = tuple(int(hex_colour[i:i + 2], 16) for i in (1, 3, 5))
-    return all(abs(a - b) <= tolerance for a, b in zip(rgb, want))
+def Shot(name):
+    """A screenshot of the whole screen, kept in the output folder."""
+    return xrobot.Shot(os.path.join(ARGS.out, name + ".png"))
 
 
 def centre(rc):
@@ -344,10 +325,9 @@ def main():
     parser.add_argument("--cycles", type=int, default=1000)
     parser.add_argument("--only", choices=["run", "dpi", "cycles", "run+dpi"])
     ARGS = parser.parse_args()
-    for tool in ("xdotool", "import", "convert"):
-        if not shutil.which(tool):
-            print("missing tool: " + tool)
-            return 1
+    if xrobot.missing_tools():
+        print("missing tools: " + " ".join(xrobot.missing_tools()))
+        return 1
     os.makedirs(ARGS.out, exist_ok=True)
     if ARGS.only in (None, "run", "run+dpi"):
         main_run()
