@@ -104,9 +104,19 @@ def pack_qvr(payload, out, env, timeout=None):
     qvrpack = os.path.join(build, "bin", "qvrpack.exe")
     return timed([wine_run, qvrpack,
                   "--config", "Z:" + os.path.join(HERE, "bench_config.lua"),
-                  "--install", "Z:" + os.path.join(HERE, "bench_install.lua"),
+                  "--install", "Z:" + traced_install_script(),
                   "--uninstall", "Z:" + os.path.join(HERE, "bench_uninstall.lua"),
                   "--payload", "Z:" + payload, "--as-invoker", "--output", "Z:" + out], env, timeout)
+
+
+def traced_install_script():
+    """The benchmark's install script with trace.lua appended: every run of
+    ours logs where its time went (a few wrapped calls, no measurable cost)."""
+    path = os.path.join(work, "bench_install_traced.lua")
+    with open(path, "w") as f:
+        for part in ("bench_install.lua", "trace.lua"):
+            f.write(open(os.path.join(HERE, part)).read() + "\n")
+    return path
 
 
 def pack_nsis(payload, out, env, per_file=False):
@@ -146,7 +156,7 @@ BIG_VERSION = "1"  # change when the recipe below changes: rebuilds the big payl
 BIG_FIRST_FILE = 64  # MiB: every payload holds the largest file, so its largest block is the same size
 BIG_FILE_MIB = (16, 64)
 BIG_7Z_ARGS = ["-t7z", "-m0=lzma2", "-mx=1", "-ms=16m", "-mmt=2", "-mtc=off", "-mta=off"]
-QVRPACK_BIG_TIMEOUT = 900  # s: qvrpack's own encoder on the smallest big payload, once
+QVRPACK_BIG_TIMEOUT = 600  # s: qvrpack's own encoder on the smallest big payload, once
 
 
 def big_files():
@@ -199,8 +209,7 @@ def build_big_installers(folders, env):
     own) and qvrpack's installer from it; NSIS's installer from the folder
     (per-file LZMA). NSIS's installers and the .7z files are kept between runs
     with their packing figures (they do not depend on our engine); ours is
-    packed again every run. qvrpack's own encoder is timed once on the
-    smallest payload (kept too), to show what packing the folder would cost."""
+    packed again every run."""
     base = os.path.join(work, "big")
     cache_path = os.path.join(base, "packing.json")
     cache = json.load(open(cache_path)) if os.path.exists(cache_path) else {}
@@ -236,6 +245,15 @@ def build_big_installers(folders, env):
             raise SystemExit("qvrpack failed on the %d MiB .7z (exit %s)" % (size, r[3]))
         out[size] = {"ours": ours, "nsis": nsis, "pack_7zz": entry["7zz"], "pack_nsis": entry["nsis"],
                      "pack_qvr_7z": [r[0], r[1], r[2]]}
+    return out
+
+
+def qvrpack_folder_trial(folders, env):
+    """qvrpack's own encoder on the smallest folder, timed once and kept: what
+    packing the folder instead of the ready .7z would cost."""
+    base = os.path.join(work, "big")
+    cache_path = os.path.join(base, "packing.json")
+    cache = json.load(open(cache_path))
     smallest = min(folders)
     if "qvrpack_folder" not in cache.get(str(smallest), {}):
         log("big payload %d MiB: qvrpack's own encoder on the folder (at most %d s)" %
@@ -246,7 +264,7 @@ def build_big_installers(folders, env):
         json.dump(cache, open(cache_path, "w"))
         if os.path.exists(trial):
             os.remove(trial)
-    return out, smallest, cache[str(smallest)]["qvrpack_folder"]
+    return smallest, cache[str(smallest)]["qvrpack_folder"]
 
 
 def read_int(path, field=None):
@@ -331,7 +349,8 @@ class TreeMemory(threading.Thread):
 
 
 def timed(cmd, env, timeout=None):
-    """Runs cmd; returns (wall s, CPU s, peak KiB, exit code, largest single process KiB).
+    """Runs cmd; returns (wall s, CPU s, peak KiB, exit code, largest single process KiB,
+    the programs seen in the tree).
 
     CPU time and the largest process's resident high-water mark come from the
     kernel's account of the child and every descendant it waited for (wait4);
@@ -357,7 +376,8 @@ def timed(cmd, env, timeout=None):
     sampler.done.set()
     sampler.join()
     rc = None if expired else p.returncode
-    return wall, usage.ru_utime + usage.ru_stime, max(sampler.peak(), usage.ru_maxrss), rc, usage.ru_maxrss
+    return (wall, usage.ru_utime + usage.ru_stime, max(sampler.peak(), usage.ru_maxrss), rc, usage.ru_maxrss,
+            sorted(sampler.names))
 
 
 # --- The shipped installer: the sample product's full silent install ---------
@@ -557,15 +577,21 @@ def install_runs(label, installers, nfiles, env, runs, fatal):
     folder; exit code and file count checked. A failing run of ours is recorded
     (fatal=False) and ours is not run again on that payload."""
     targets = os.path.join(drive_c, "bench")
-    res = {"ours": [], "nsis": [], "warm": {}, "failed": {}}
+    res = {"ours": [], "nsis": [], "warm": {}, "failed": {}, "profile": []}
 
     def one(kind, i):
         folder = "%s_%s_%s" % (label, kind, i)
         shutil.rmtree(os.path.join(targets, folder), ignore_errors=True)
         win_target = "C:\\bench\\" + folder
         if kind == "ours":
+            before = log_files()
             r = timed([wine_run, installers["ours"], "/InstallSlience", "true"],
                       dict(env, QVR_BENCH_TARGET=win_target))
+            text = new_log_text(before)
+            calls = {name: int(ms) for _, name, _, ms in TRACE.findall(text)}
+            total = TRACE_TOTAL.search(text)
+            if total and i != "warm":
+                res["profile"].append((r[0], int(total.group(1)) / 1000.0, calls))
         else:
             r = timed([wine_run, installers["nsis"], "/S", "/D=" + win_target], env)
         got = count_files(os.path.join(targets, folder))
@@ -579,8 +605,8 @@ def install_runs(label, installers, nfiles, env, runs, fatal):
             log(why)
             res["failed"][kind] = why
             return None
-        log("%s %s run %s: wall %.2f s, cpu %.2f s, peak %d KiB (largest process %d KiB)" %
-            (label, kind, i, r[0], r[1], r[2], r[4]))
+        log("%s %s run %s: wall %.2f s, cpu %.2f s, peak %d KiB (largest process %d KiB)%s" %
+            (label, kind, i, r[0], r[1], r[2], r[4], "; tree: " + ", ".join(r[5]) if i == "warm" else ""))
         return r
 
     log("%s: warm-up" % label)
@@ -594,6 +620,29 @@ def install_runs(label, installers, nfiles, env, runs, fatal):
             if r:
                 res[kind].append(r)
     return res
+
+
+def profile_table(named):
+    """Where our installs' time went, from the trace lines of each run (medians)."""
+    out = ["", "Where the time of our installs goes (medians of the measured runs of ours, from trace.lua in the "
+           "benchmark's install script; ms):", "",
+           "| payload | wall | Wine start and exit (wall minus the process's own time) | in the process | "
+           "start-up before the events | event QVRSE_OnInstall | native Lua_UnCompress7z | rest of the events |",
+           "|---|---|---|---|---|---|---|---|"]
+    for label, res in named:
+        prof = res["profile"]
+        if not prof:
+            out.append("| %s | - | | | | | | |" % label)
+            continue
+        med = statistics.median
+        wall = med(p[0] for p in prof) * 1000
+        inproc = med(p[1] for p in prof) * 1000
+        events = med(sum(v for k, v in p[2].items() if k.startswith("QVRSE_")) for p in prof)
+        oninst = med(p[2].get("QVRSE_OnInstall", 0) for p in prof)
+        unc = med(p[2].get("Lua_UnCompress7z", 0) for p in prof)
+        out.append("| %s | %d | %d | %d | %d | %d | %d | %d |" % (
+            label, wall, wall - inproc, inproc, inproc - events, oninst, unc, events - oninst))
+    return out
 
 
 def main():
@@ -620,13 +669,16 @@ def main():
     subprocess.Popen(["wineserver", "-p"], env=dict(env, WINEPREFIX=prefix))  # keep the server up between runs
     ours, nsis, nsis_stub, pack_ours, pack_n = build_installers(payload, env)
     big_folders = prepare_big_payloads() if BIG_SIZES else {}
-    big, qvr_trial_size, qvr_trial = build_big_installers(big_folders, env) if big_folders else ({}, 0, None)
+    big = build_big_installers(big_folders, env) if big_folders else {}
 
     results = install_runs("bench", {"ours": ours, "nsis": nsis}, nfiles, env, runs, fatal=True)
     big_results = {}
     for size in sorted(big):
         big_results[size] = install_runs("big%d" % size, big[size], count_files(big_folders[size]), env, runs,
                                          fatal=False)
+
+    # After the installs, so that it does not load the machine while they run.
+    qvr_trial_size, qvr_trial = qvrpack_folder_trial(big_folders, env) if big_folders else (0, None)
 
     def med(kind, k, res=results):
         return statistics.median(x[k] for x in res[kind]) if res[kind] else float("nan")
@@ -674,6 +726,8 @@ def main():
                "that is higher; measured the same way for both installers.")
     if big:
         out += big_table(big, big_results, big_folders, qvr_trial_size, qvr_trial, runs)
+    out += profile_table([("benchmark payload", results)] +
+                         [("%d MiB" % size, big_results[size]) for size in sorted(big_results)])
     out.append("")
     out.append("Start of the interactive installer to its first painted window: skipped "
                "(the installer has no window yet).")
