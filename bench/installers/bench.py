@@ -575,10 +575,19 @@ def verdict(value, limit):
     return "met" if value <= limit else "missed by %.0f %%" % ((value / limit - 1) * 100)
 
 
-def install_runs(label, installers, nfiles, env, runs, fatal):
+def sizes_of(path):
+    """{relative path: size} of the files below path."""
+    return {os.path.relpath(os.path.join(d, f), path): os.path.getsize(os.path.join(d, f))
+            for d, _, fs in os.walk(path) for f in fs}
+
+
+def install_runs(label, installers, payload, env, runs, fatal):
     """One warm-up each, then runs alternating ours/NSIS, each into a fresh
-    folder; exit code and file count checked. A failing run of ours is recorded
-    (fatal=False) and ours is not run again on that payload."""
+    folder; exit code, file count and every payload file's size checked. A
+    failing run of ours is recorded (fatal=False) and ours is not run again on
+    that payload."""
+    want = sizes_of(payload)
+    nfiles = len(want)
     targets = os.path.join(drive_c, "bench")
     res = {"ours": [], "nsis": [], "warm": {}, "failed": {}, "profile": []}
 
@@ -597,12 +606,14 @@ def install_runs(label, installers, nfiles, env, runs, fatal):
                 res["profile"].append((r[0], int(total.group(1)) / 1000.0, calls))
         else:
             r = timed([wine_run, installers["nsis"], "/S", "/D=" + win_target], env)
-        got = count_files(os.path.join(targets, folder))
+        installed = sizes_of(os.path.join(targets, folder))
+        got = len(installed)
         expected = nfiles + (2 if kind == "ours" else 1)
+        wrong = [p for p, n in want.items() if installed.get(p) != n]
         shutil.rmtree(os.path.join(targets, folder), ignore_errors=True)
-        if r[3] != 0 or got != expected:
-            why = "%s run %s on %s: exit %s, %d files installed (expected %d), peak %.0f MiB" % (
-                kind, i, label, r[3], got, expected, r[2] / 1024)
+        if r[3] != 0 or got != expected or wrong:
+            why = "%s run %s on %s: exit %s, %d files installed (expected %d), %d of the payload's files missing " \
+                  "or of another size, peak %.0f MiB" % (kind, i, label, r[3], got, expected, len(wrong), r[2] / 1024)
             if fatal:
                 raise SystemExit(why)
             log(why)
@@ -627,6 +638,18 @@ def install_runs(label, installers, nfiles, env, runs, fatal):
             if r:
                 res[kind].append(r)
     return res
+
+
+def emulation():
+    """How this machine runs 32-bit programs: natively, or through qemu-user registered with binfmt_misc."""
+    for entry in glob.glob("/proc/sys/fs/binfmt_misc/*"):
+        try:
+            text = open(entry).read()
+        except OSError:
+            continue
+        if text.startswith("enabled") and "qemu-i386" in text:
+            return "through qemu-user emulation (about 2.5x slower by itself)"
+    return "natively (no qemu-user emulation on this machine)"
 
 
 def profile_table(named):
@@ -678,11 +701,10 @@ def main():
     big_folders = prepare_big_payloads() if BIG_SIZES else {}
     big = build_big_installers(big_folders, env) if big_folders else {}
 
-    results = install_runs("bench", {"ours": ours, "nsis": nsis}, nfiles, env, runs, fatal=True)
+    results = install_runs("bench", {"ours": ours, "nsis": nsis}, payload, env, runs, fatal=True)
     big_results = {}
     for size in sorted(big):
-        big_results[size] = install_runs("big%d" % size, big[size], count_files(big_folders[size]), env, runs,
-                                         fatal=False)
+        big_results[size] = install_runs("big%d" % size, big[size], big_folders[size], env, runs, fatal=False)
 
     # After the installs, so that it does not load the machine while they run.
     qvr_trial_size, qvr_trial = qvrpack_folder_trial(big_folders, env) if big_folders else (0, None)
@@ -710,10 +732,10 @@ def main():
     ]
     out = ["# Installer benchmark", "",
            "Engine: %s. Machine: %d cores (shared; load average %.2f at the start); 32-bit Windows code runs "
-           "under Wine through qemu-user emulation." % (rev, cores, load), "",
+           "under Wine, %s." % (rev, cores, load, emulation()), "",
            "## The benchmark payload", "",
            "payload: %d files, %.1f MB; %d runs each after one warm-up, alternating ours/NSIS, fresh folders, "
-           "exit code and file count checked; medians, spread = largest minus smallest; Wine prefix warm. "
+           "exit code, file count and file sizes checked; medians, spread = largest minus smallest; Wine prefix warm. "
            "NSIS: `SetCompressor /SOLID lzma`." % (nfiles, psize / 1e6, runs), "",
            "| measure | ours | NSIS | ours/NSIS | target | |", "|---|---|---|---|---|---|"]
     for name, a, b, limit in rows:
@@ -750,8 +772,8 @@ def main():
 def big_table(big, res, folders, trial_size, trial, runs):
     out = ["", "## Payloads of large incompressible files", "",
            "Random bytes from a fixed seed, files of %d-%d MiB (the first one %d MiB, so every payload's largest "
-           "block is the same); %d runs each after one warm-up, alternating ours/NSIS, fresh folders, exit code "
-           "and file count checked. Cells: median (spread)." % (BIG_FILE_MIB[0], BIG_FILE_MIB[1], BIG_FIRST_FILE,
+           "block is the same); %d runs each after one warm-up, alternating ours/NSIS, fresh folders, exit code, "
+           "file count and file sizes checked. Cells: median (spread)." % (BIG_FILE_MIB[0], BIG_FILE_MIB[1], BIG_FIRST_FILE,
                                                                 runs), "",
            "Ours: the payload packed by the native `7zz a %s` into a ready .7z (every file a block of its own: "
            "blocks of 16-64 MiB, stored as LZMA2's uncompressed chunks), given to qvrpack. NSIS: `SetCompressor "
