@@ -25,10 +25,12 @@ echo "deps prefix: $DEPS ($(( $(date +%s) - t0 )) s)" >&2
 step "configure and build ($BUILD_DIR)"
 t0=$(date +%s)
 # ccache, when present, shares compiled objects between build trees and
-# checkouts: paths below the checkout are hashed relative to it.
+# checkouts: paths below the checkout are hashed relative to it. The test
+# programs' precompiled header is cached too (the sloppiness ccache asks for
+# before it trusts one).
 launcher=()
 if command -v ccache >/dev/null; then
-  cc_launcher="env;CCACHE_BASEDIR=$root;CCACHE_NOHASHDIR=1;ccache"
+  cc_launcher="env;CCACHE_BASEDIR=$root;CCACHE_NOHASHDIR=1;CCACHE_SLOPPINESS=pch_defines,time_macros;ccache"
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER="$cc_launcher" -DCMAKE_CXX_COMPILER_LAUNCHER="$cc_launcher")
 fi
 cmake -S . -B "$BUILD_DIR" -G Ninja \

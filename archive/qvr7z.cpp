@@ -4,8 +4,14 @@
 #include <7zCrc.h>
 #include <7zFile.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "nqpublic/nqbase/nqhandle.h"
 
@@ -66,6 +72,75 @@ CMemInStream::CMemInStream(const void* block, uint32_t blockSize, bool exchanged
 }
 
 static_assert(offsetof(CMemInStream, vt) == 0, "the interface must come first");
+
+// ---------------------------------------------------------------------------
+// CFileRangeInStream
+
+namespace {
+
+SRes FileRangeInStream_Read(ISeekInStreamPtr pp, void* buf, size_t* size) {
+    CFileRangeInStream* p = reinterpret_cast<CFileRangeInStream*>(const_cast<ISeekInStream*>(pp));
+    const size_t wanted = *size;
+    *size = 0;
+    if (p->position >= p->size || wanted == 0) return SZ_OK;
+    const uint64_t left = p->size - p->position;
+    // One ReadFile at most 1 MiB: the reader asks for what its buffer holds.
+    DWORD n = static_cast<DWORD>(std::min<uint64_t>({wanted, left, 1u << 20}));
+    OVERLAPPED at = {};
+    const uint64_t filePos = p->offset + p->position;
+    at.Offset = static_cast<DWORD>(filePos);
+    at.OffsetHigh = static_cast<DWORD>(filePos >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(p->file, buf, n, &got, &at)) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_HANDLE_EOF) return SZ_ERROR_READ;
+        got = 0;
+    }
+    if (p->replaceFirstTwo) {
+        Byte* out = static_cast<Byte*>(buf);
+        for (uint64_t k = 0; k < 2; ++k)
+            if (k >= p->position && k < p->position + got) out[k - p->position] = p->firstTwo[k];
+    }
+    p->position += got;
+    *size = got;
+    return SZ_OK;
+}
+
+SRes FileRangeInStream_Seek(ISeekInStreamPtr pp, Int64* pos, ESzSeek origin) {
+    CFileRangeInStream* p = reinterpret_cast<CFileRangeInStream*>(const_cast<ISeekInStream*>(pp));
+    int64_t base = 0;
+    switch (origin) {
+        case SZ_SEEK_SET:
+            break;
+        case SZ_SEEK_CUR:
+            base = static_cast<int64_t>(p->position);
+            break;
+        case SZ_SEEK_END:
+            base = static_cast<int64_t>(p->size);
+            break;
+        default:
+            return ERROR_INVALID_PARAMETER;
+    }
+    const int64_t target = base + *pos;
+    if (target < 0) return ERROR_INVALID_PARAMETER;
+    p->position = static_cast<uint64_t>(target);
+    *pos = target;
+    return SZ_OK;
+}
+
+}  // namespace
+
+CFileRangeInStream::CFileRangeInStream(HANDLE handle, uint64_t start, uint64_t length, const Byte* head)
+    : file(handle), offset(start), size(length), position(0), replaceFirstTwo(head != nullptr), firstTwo{0, 0} {
+    vt.Read = &FileRangeInStream_Read;
+    vt.Seek = &FileRangeInStream_Seek;
+    if (head) {
+        firstTwo[0] = head[0];
+        firstTwo[1] = head[1];
+    }
+}
+
+static_assert(offsetof(CFileRangeInStream, vt) == 0, "the interface must come first");
 
 // ---------------------------------------------------------------------------
 // Entry names
@@ -268,38 +343,317 @@ WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
     return {WriteOutcome::kWritten, SZ_OK};
 }
 
+
+// ---------------------------------------------------------------------------
+// Where the writer gets the bytes of each file entry
+
+// The bytes of the file entries with data, asked for in archive order by the
+// thread that writes them.
+class BlockSource {
+public:
+    virtual ~BlockSource() = default;
+    // Entry i's bytes inside its decoded block (`data` null when it has none),
+    // or the reader's code when its block cannot be decoded or its checksum
+    // does not match.
+    virtual SRes Entry(UInt32 i, const Byte** data, size_t* length) = 0;
+};
+
+// Decodes each block on the calling thread when its first entry is asked for.
+class SequentialBlocks final : public BlockSource {
+public:
+    explicit SequentialBlocks(OpenedArchive& archive) : archive_(archive) {}
+    ~SequentialBlocks() override { HeapFreeFn(nullptr, outBuffer_); }
+    SequentialBlocks(const SequentialBlocks&) = delete;
+    SequentialBlocks& operator=(const SequentialBlocks&) = delete;
+
+    SRes Entry(UInt32 i, const Byte** data, size_t* length) override {
+        size_t offset = 0;
+        *length = 0;
+        const SRes res = SzArEx_Extract(&archive_.db, &archive_.look.vt, i, &blockIndex_, &outBuffer_,
+                                        &outBufferSize_, &offset, length, &archive_.allocMain, &archive_.allocTemp);
+        *data = outBuffer_ ? outBuffer_ + offset : nullptr;
+        return res;
+    }
+
+private:
+    OpenedArchive& archive_;
+    // Folder cache of SzArEx_Extract: the last decoded folder (solid block)
+    // stays in outBuffer_ while consecutive entries come from it, so a solid
+    // archive is decoded once. Released with the object.
+    UInt32 blockIndex_ = 0xFFFFFFFF;
+    Byte* outBuffer_ = nullptr;
+    size_t outBufferSize_ = 0;
+};
+
+// One solid block (folder) that has file entries, in archive order.
+struct Block {
+    UInt32 folder;
+    UInt32 firstFile;  // first and last entry whose bytes lie in the folder
+    UInt32 lastFile;
+    uint64_t unpackSize;
+    // Filled by the worker that decoded the block, read by the writer once
+    // `ready` is set (both under the pipeline's lock).
+    bool taken = false;
+    bool ready = false;
+    SRes res = SZ_OK;
+    UInt32 failedFile = 0;  // with res != SZ_OK: the entry that fails
+    Byte* buffer = nullptr;
+    size_t bufferSize = 0;
+};
+
+// The blocks with file entries, in the order the writer needs them.
+std::vector<Block> BlocksOf(const CSzArEx& db) {
+    std::vector<Block> blocks;
+    for (UInt32 i = 0; i < db.NumFiles; ++i) {
+        const UInt32 folder = db.FileToFolder[i];
+        if (folder == 0xFFFFFFFF) continue;
+        if (blocks.empty() || blocks.back().folder != folder)
+            blocks.push_back(Block{folder, i, i, SzAr_GetFolderUnpackSize(&db.db, folder)});
+        blocks.back().lastFile = i;
+    }
+    return blocks;
+}
+
+constexpr size_t kWorkerLookAheadSize = 1 << 16;     // 64 KiB: fewer turns at the shared stream
+constexpr uint64_t kDefaultMemoryBudget = 192ull << 20;
+constexpr unsigned kMaxWorkers = 16;
+
+// Decodes blocks on worker threads ahead of the writer. A worker takes the
+// next block while fewer than (workers + 1) blocks are decoded, waiting or
+// being written and their unpacked sizes fit the budget (one block always
+// fits), decodes it whole and checks every entry's checksum, then hands it to
+// the writer, which frees it when it moves on to the next block. Workers read
+// the archive through views of the one stream, each with its own position,
+// taking turns under a lock. A block that fails ends the decoding of every
+// later block; the destructor ends all of it and waits for the workers.
+class ParallelBlocks final : public BlockSource {
+public:
+    ParallelBlocks(const CSzArEx& db, ISeekInStreamPtr stream, std::vector<Block> blocks, unsigned workers,
+                   uint64_t budget)
+        : db_(db), stream_(stream), blocks_(std::move(blocks)), limit_(workers + 1), budget_(budget),
+          end_(blocks_.size()) {}
+
+    ~ParallelBlocks() override {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            end_ = 0;  // nothing more is taken; decodes under way end at their next read
+        }
+        workReady_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        for (Block& b : blocks_) HeapFreeFn(nullptr, b.buffer);
+    }
+    ParallelBlocks(const ParallelBlocks&) = delete;
+    ParallelBlocks& operator=(const ParallelBlocks&) = delete;
+
+    // Starts up to `workers` threads; false when not one could be started.
+    bool Start(unsigned workers) {
+        for (unsigned k = 0; k < workers; ++k) {
+            try {
+                threads_.emplace_back([this] { Work(); });
+            } catch (...) {
+                break;  // no more threads: go on with those there are
+            }
+        }
+        return !threads_.empty();
+    }
+
+    SRes Entry(UInt32 i, const Byte** data, size_t* length) override {
+        *data = nullptr;
+        *length = 0;
+        const UInt32 folder = db_.FileToFolder[i];
+        std::unique_lock<std::mutex> guard(lock_);
+        // The writer has moved on: the blocks before this entry's are done with.
+        while (current_ < blocks_.size() && blocks_[current_].folder != folder) Release(current_++);
+        if (current_ == blocks_.size()) return SZ_ERROR_FAIL;
+        Block& b = blocks_[current_];
+        blockReady_.wait(guard, [&] { return b.ready; });
+        if (b.res != SZ_OK && i >= b.failedFile) return b.res;
+        // Checked by the worker through SzArEx_Extract: the entry lies inside the buffer.
+        const UInt64 blockStart = db_.UnpackPositions[db_.FolderToFile[folder]];
+        const size_t offset = static_cast<size_t>(db_.UnpackPositions[i] - blockStart);
+        *length = static_cast<size_t>(db_.UnpackPositions[i + 1] - db_.UnpackPositions[i]);
+        *data = b.buffer ? b.buffer + offset : nullptr;
+        return SZ_OK;
+    }
+
+private:
+    // A worker's view of the shared stream, laid out as an ISeekInStream.
+    struct View {
+        ISeekInStream vt;
+        ParallelBlocks* owner;
+        size_t block;   // the block being decoded: reads fail once it is no longer wanted
+        uint64_t position;
+    };
+
+    static SRes ViewRead(ISeekInStreamPtr pp, void* buf, size_t* size) {
+        View* v = reinterpret_cast<View*>(const_cast<ISeekInStream*>(pp));
+        ParallelBlocks& o = *v->owner;
+        if (v->block >= o.end_.load()) {
+            *size = 0;
+            return SZ_ERROR_READ;  // given up: the result is thrown away
+        }
+        std::lock_guard<std::mutex> guard(o.streamLock_);
+        if (o.streamPosition_ != v->position) {
+            Int64 pos = static_cast<Int64>(v->position);
+            const SRes res = ISeekInStream_Seek(o.stream_, &pos, SZ_SEEK_SET);
+            if (res != SZ_OK) {
+                o.streamPosition_ = kUnknownPosition;
+                *size = 0;
+                return res;
+            }
+            o.streamPosition_ = v->position;
+        }
+        const SRes res = ISeekInStream_Read(o.stream_, buf, size);
+        if (res != SZ_OK) {
+            o.streamPosition_ = kUnknownPosition;
+            return res;
+        }
+        v->position += *size;
+        o.streamPosition_ = v->position;
+        return SZ_OK;
+    }
+
+    static SRes ViewSeek(ISeekInStreamPtr pp, Int64* pos, ESzSeek origin) {
+        View* v = reinterpret_cast<View*>(const_cast<ISeekInStream*>(pp));
+        ParallelBlocks& o = *v->owner;
+        int64_t base = 0;
+        switch (origin) {
+            case SZ_SEEK_SET:
+                break;
+            case SZ_SEEK_CUR:
+                base = static_cast<int64_t>(v->position);
+                break;
+            case SZ_SEEK_END: {
+                std::lock_guard<std::mutex> guard(o.streamLock_);
+                Int64 end = 0;
+                const SRes res = ISeekInStream_Seek(o.stream_, &end, SZ_SEEK_END);
+                o.streamPosition_ = res == SZ_OK ? static_cast<uint64_t>(end) : kUnknownPosition;
+                if (res != SZ_OK) return res;
+                base = end;
+                break;
+            }
+            default:
+                return ERROR_INVALID_PARAMETER;
+        }
+        const int64_t target = base + *pos;
+        if (target < 0) return ERROR_INVALID_PARAMETER;
+        v->position = static_cast<uint64_t>(target);
+        *pos = target;
+        return SZ_OK;
+    }
+
+    // Under lock_: the next block may be handed out.
+    bool CanTake() const {
+        if (next_ >= end_.load() || inFlight_ >= limit_) return false;
+        return inFlight_ == 0 || bytesInFlight_ + blocks_[next_].unpackSize <= budget_;
+    }
+
+    // Under lock_: the writer is done with block `index`.
+    void Release(size_t index) {
+        Block& b = blocks_[index];
+        if (!b.taken || !b.ready) return;  // not reached: the writer waits for each block in turn
+        HeapFreeFn(nullptr, b.buffer);
+        b.buffer = nullptr;
+        b.taken = false;
+        --inFlight_;
+        bytesInFlight_ -= b.unpackSize;
+        workReady_.notify_all();
+    }
+
+    void Work() {
+        ISzAlloc alloc = {&HeapAllocFn, &HeapFreeFn};
+        HeapBlock lookBuf;
+        lookBuf.p = HeapAllocFn(nullptr, kWorkerLookAheadSize);
+        View view = {{&ViewRead, &ViewSeek}, this, 0, 0};
+        CLookToRead2 look;
+        LookToRead2_CreateVTable(&look, True);
+        look.realStream = &view.vt;
+        look.buf = static_cast<Byte*>(lookBuf.p);
+        look.bufSize = kWorkerLookAheadSize;
+
+        for (;;) {
+            size_t index = 0;
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                workReady_.wait(guard, [&] { return next_ >= end_.load() || CanTake(); });
+                if (next_ >= end_.load()) return;
+                index = next_++;
+                blocks_[index].taken = true;
+                ++inFlight_;
+                bytesInFlight_ += blocks_[index].unpackSize;
+            }
+            const Block& b = blocks_[index];  // folder and entries do not change
+            UInt32 cached = 0xFFFFFFFF;
+            Byte* buffer = nullptr;
+            size_t bufferSize = 0;
+            SRes res = lookBuf.p ? SZ_OK : SZ_ERROR_MEM;
+            UInt32 failed = b.firstFile;
+            view.block = index;
+            LookToRead2_INIT(&look);
+            // The first entry decodes the folder; every entry's checksum is checked.
+            for (UInt32 i = b.firstFile; res == SZ_OK && i <= b.lastFile; ++i) {
+                if (db_.FileToFolder[i] != b.folder) continue;
+                size_t offset = 0, length = 0;
+                res = SzArEx_Extract(&db_, &look.vt, i, &cached, &buffer, &bufferSize, &offset, &length, &alloc,
+                                     &alloc);
+                if (res != SZ_OK) failed = i;
+            }
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                Block& done = blocks_[index];
+                done.res = res;
+                done.failedFile = failed;
+                done.buffer = buffer;
+                done.bufferSize = bufferSize;
+                done.ready = true;
+                if (res != SZ_OK && index + 1 < end_.load()) end_ = index + 1;  // later blocks are not needed
+            }
+            blockReady_.notify_all();
+        }
+    }
+
+    static constexpr uint64_t kUnknownPosition = ~0ull;
+
+    const CSzArEx& db_;
+    ISeekInStreamPtr stream_;  // read and moved under streamLock_ only
+    std::mutex streamLock_;
+    uint64_t streamPosition_ = kUnknownPosition;
+
+    std::vector<Block> blocks_;
+    std::mutex lock_;
+    std::condition_variable workReady_;   // a block may be taken, or the work ends
+    std::condition_variable blockReady_;  // a block has been decoded
+    size_t next_ = 0;                     // the next block to hand to a worker
+    size_t current_ = 0;                  // the block the writer is on
+    size_t inFlight_ = 0;                 // blocks handed out and not yet released
+    uint64_t bytesInFlight_ = 0;
+    const size_t limit_;
+    const uint64_t budget_;
+    std::atomic<size_t> end_;  // blocks from this index on are not decoded
+    std::vector<std::thread> threads_;
+};
 }  // namespace
 
-int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
-                         const OnCreateFileFailed& onCreateFileFailed) {
-    OpenedArchive archive;
-    SRes res = archive.Open(stream);
-    if (res != SZ_OK) return res;
-    const CSzArEx& db = archive.db;
+namespace {
 
-    // Folder cache of SzArEx_Extract: the last decoded folder (solid block)
-    // stays in outBuffer while consecutive entries come from it, so a solid
-    // archive is decoded once. Released once, after the loop.
-    UInt32 blockIndex = 0xFFFFFFFF;
-    Byte* outBuffer = nullptr;
-    size_t outBufferSize = 0;
-
+// Writes every entry of the opened archive under `outDir`, in archive order,
+// taking the bytes of file entries from `blocks`.
+int WriteEntries(const CSzArEx& db, BlockSource& blocks, const wchar_t* outDir,
+                 const OnFileExtracted& onFileExtracted, const OnCreateFileFailed& onCreateFileFailed) {
     // Output directory + '\' + entry name; grown only for a longer name.
     const size_t dirLen = std::wcslen(outDir);
+    HeapBlock pathBlock;
     wchar_t* path = nullptr;
     size_t longestName = 0;
 
-    // Names that would leave the output directory refuse the whole archive
-    // before anything is written.
-    const bool namesSafe = AllEntryNamesSafe(db);
-    int result = namesSafe ? SZ_OK : SZ_ERROR_ARCHIVE;
-
-    for (UInt32 i = 0; namesSafe && i < db.NumFiles; ++i) {
+    int result = SZ_OK;
+    for (UInt32 i = 0; i < db.NumFiles; ++i) {
         size_t units = 0;
         const UInt16* name = EntryName(db, i, units);
         if (units > longestName) {
-            HeapFreeFn(nullptr, path);
-            path = static_cast<wchar_t*>(HeapAllocFn(nullptr, (dirLen + units + 1) * sizeof(wchar_t)));
+            HeapFreeFn(nullptr, pathBlock.p);
+            pathBlock.p = HeapAllocFn(nullptr, (dirLen + units + 1) * sizeof(wchar_t));
+            path = static_cast<wchar_t*>(pathBlock.p);
             if (!path) {
                 result = SZ_ERROR_MEM;
                 break;
@@ -313,13 +667,12 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
         if (units == 0) entry[0] = L'\0';
 
         const bool isDir = SzArEx_IsDir(&db, i);
-        size_t offset = 0;
+        const Byte* data = nullptr;
         size_t length = 0;
         // Entries without data (directories, empty files) have no folder and
         // are not passed to the decoder, which would drop its cached folder.
         if (!isDir && db.FileToFolder[i] != 0xFFFFFFFF) {
-            res = SzArEx_Extract(&db, &archive.look.vt, i, &blockIndex, &outBuffer, &outBufferSize, &offset, &length,
-                                 &archive.allocMain, &archive.allocTemp);
+            const SRes res = blocks.Entry(i, &data, &length);
             if (res != SZ_OK) {
                 result = res;
                 break;
@@ -340,8 +693,7 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
             continue;
         }
 
-        const EntryFile entryFile{outBuffer ? outBuffer + offset : nullptr, length,
-                                  SzBitWithVals_Check(&db.MTime, i) ? &db.MTime.Vals[i] : nullptr,
+        const EntryFile entryFile{data, length, SzBitWithVals_Check(&db.MTime, i) ? &db.MTime.Vals[i] : nullptr,
                                   SzBitWithVals_Check(&db.Attribs, i), db.Attribs.Vals ? db.Attribs.Vals[i] : 0};
         const WriteOutcome outcome = WriteExtractedFile(path, entryFile, onCreateFileFailed);
         result = outcome.result;
@@ -350,10 +702,58 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
 
         if (onFileExtracted) onFileExtracted(path);
     }
-
-    HeapFreeFn(nullptr, outBuffer);
-    HeapFreeFn(nullptr, path);
     return result;
+}
+
+}  // namespace
+
+unsigned ExtractionProcessorCount() {
+    DWORD count = 0;
+    using ActiveProcessorCount = DWORD(WINAPI*)(WORD);
+    if (auto fn = reinterpret_cast<ActiveProcessorCount>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetActiveProcessorCount"))))
+        count = fn(0xFFFF);  // ALL_PROCESSOR_GROUPS
+    if (count == 0) {
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        count = info.dwNumberOfProcessors;
+    }
+    // A process held to fewer processors runs its threads on those only.
+    DWORD_PTR processMask = 0, systemMask = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &processMask, &systemMask) && processMask != 0) {
+        DWORD allowed = 0;
+        for (; processMask; processMask &= processMask - 1) ++allowed;
+        count = std::min(count, allowed);
+    }
+    return count ? count : 1;
+}
+
+int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
+                         const OnCreateFileFailed& onCreateFileFailed) {
+    return Extract7zToDirectory(stream, outDir, onFileExtracted, onCreateFileFailed, ExtractOptions{});
+}
+
+int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,
+                         const OnCreateFileFailed& onCreateFileFailed, const ExtractOptions& options) {
+    OpenedArchive archive;
+    const SRes res = archive.Open(stream);
+    if (res != SZ_OK) return res;
+    const CSzArEx& db = archive.db;
+
+    // Names that would leave the output directory refuse the whole archive
+    // before anything is written.
+    if (!AllEntryNamesSafe(db)) return SZ_ERROR_ARCHIVE;
+
+    std::vector<Block> blocks = BlocksOf(db);
+    unsigned workers = options.workers ? options.workers : ExtractionProcessorCount();
+    workers = static_cast<unsigned>(std::min<size_t>({workers, kMaxWorkers, blocks.size()}));
+    if (workers > 1) {
+        ParallelBlocks parallel(db, stream, std::move(blocks), workers,
+                                options.memoryBudget ? options.memoryBudget : kDefaultMemoryBudget);
+        if (parallel.Start(workers)) return WriteEntries(db, parallel, outDir, onFileExtracted, onCreateFileFailed);
+    }
+    SequentialBlocks sequential(archive);
+    return WriteEntries(db, sequential, outDir, onFileExtracted, onCreateFileFailed);
 }
 
 int List7zEntries(ISeekInStreamPtr stream, const OnArchiveEntry& onEntry) {

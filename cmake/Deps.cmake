@@ -22,7 +22,6 @@ qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a ws2_32 crypt32 bcryp
         DEFS CURL_STATICLIB)
 qvr_dep(nanosvg INCLUDE ${_P}/include/nanosvg)
 qvr_dep(stb INCLUDE ${_P}/include/stb)
-qvr_dep(spdlog INCLUDE ${_P}/include DEFS FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
 find_library(QVR_ZLIB NAMES libz.a z REQUIRED)
 find_path(QVR_ZLIB_INCLUDE zlib.h REQUIRED)
 qvr_dep(zlib INCLUDE ${QVR_ZLIB_INCLUDE} LIBS ${QVR_ZLIB})

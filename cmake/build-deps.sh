@@ -18,6 +18,13 @@ JOBS=$(nproc)
 # name their sources relative to the unpacked package).
 prefix_map() { echo "-ffile-prefix-map=$1/=deps/"; }
 
+# Every function and datum in a section of its own: the engine's link drops
+# what it does not call. Lua is built for size, the 7z decoders and CRC for
+# speed. Lua and libcurl carry no unwind tables (about 60 KB): Lua raises its
+# errors with longjmp, and a C++ exception escaping a native function or a
+# libcurl callback ends the process either way (nothing above them catches).
+sections="-ffunction-sections -fdata-sections"
+
 log() { printf '[deps] %s\n' "$*" >&2; }
 
 srcver() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/{print $2; exit}'; }
@@ -27,7 +34,7 @@ key_input=$( {
   cat "$0"
   $CXX --version | head -1
   for p in "${SRC_PKGS[@]}"; do echo "$p $(srcver "$p")"; done
-  dpkg-query -W -f='${Package} ${Version}\n' googletest libspdlog-dev libfmt-dev libstb-dev 2>/dev/null || true
+  dpkg-query -W -f='${Package} ${Version}\n' googletest libstb-dev 2>/dev/null || true
 } )
 key=$(printf '%s' "$key_input" | sha1sum | cut -c1-16)
 prefix="$cache/$key"
@@ -57,7 +64,7 @@ mkdir -p "$work/lua" && tar -xf "$(orig_tarball lua5.2)" -C "$work/lua" --strip-
   objs=()
   for f in *.c; do
     case $f in lua.c|luac.c) continue;; esac
-    $CC -O2 $(prefix_map "$work/lua") -DLUA_COMPAT_ALL -c "$f" -o "${f%.c}.o"
+    $CC -Os $sections -fno-asynchronous-unwind-tables $(prefix_map "$work/lua") -DLUA_COMPAT_ALL -c "$f" -o "${f%.c}.o"
     objs+=("${f%.c}.o")
   done
   $AR rcs "$prefix/lib/liblua52.a" "${objs[@]}"
@@ -83,7 +90,7 @@ cdir=$(dirname "$(find "$work/7zip" -path '*/C/7zDec.c' | head -1)")
   objs=()
   for f in "${files[@]}"; do
     [ -f "$f" ] || { log "missing $f in 7zip C/"; exit 1; }
-    $CC -O2 $(prefix_map "$work/7zip") -D_7ZIP_PPMD_SUPPPORT_OFF -DZ7_PPMD_SUPPORT_OFF -c "$f" -o "${f%.c}.o"
+    $CC -O2 $sections $(prefix_map "$work/7zip") -D_7ZIP_PPMD_SUPPPORT_OFF -DZ7_PPMD_SUPPORT_OFF -c "$f" -o "${f%.c}.o"
     objs+=("${f%.c}.o")
   done
   $AR rcs "$prefix/lib/lib7zdec.a" "${objs[@]}"
@@ -114,18 +121,26 @@ mkdir -p "$prefix/include/nanosvg"
 cp "$work/wx/$base/src/nanosvg.h" "$work/wx/$base/src/nanosvgrast.h" "$prefix/include/nanosvg/"
 
 # ---- libcurl with Schannel ---------------------------------------------------
+# Only what an HTTP(S) POST needs: no other protocol, no proxies, cookies, HSTS,
+# alt-svc, DNS over HTTPS, netrc, MIME forms, digest/NTLM/AWS authentication or
+# option introspection. Built for size, unused functions dropped when the
+# engine links.
 log "libcurl (Schannel, static)"
 fetch curl
 mkdir -p "$work/curl"
 tar -xf "$(orig_tarball curl)" -C "$work/curl" --strip-components=1
 cmake -S "$work/curl" -B "$work/curl-build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$here/toolchain-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DCMAKE_C_FLAGS="$(prefix_map "$work/curl") $(prefix_map "$work/curl-build")" \
+  -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DCMAKE_C_FLAGS="$sections -fno-asynchronous-unwind-tables $(prefix_map "$work/curl") $(prefix_map "$work/curl-build")" \
   -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
   -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
   -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON \
+  -DCURL_DISABLE_ALTSVC=ON -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_DOH=ON -DCURL_DISABLE_GETOPTIONS=ON \
+  -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_LIBCURL_OPTION=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON \
+  -DCURL_DISABLE_NTLM=ON -DCURL_DISABLE_CRYPTO_AUTH=ON -DCURL_DISABLE_PROXY=ON -DCURL_DISABLE_PARSEDATE=ON \
+  -DCURL_DISABLE_PROGRESS_METER=ON -DCURL_DISABLE_SHUFFLE_DNS=ON -DENABLE_UNIX_SOCKETS=OFF \
   -DENABLE_UNICODE=OFF >&2
 cmake --build "$work/curl-build" -j"$JOBS" >&2
 cmake --install "$work/curl-build" >&2
@@ -140,13 +155,9 @@ cmake --build "$work/gtest-build" -j"$JOBS" >&2
 cmake --install "$work/gtest-build" >&2
 
 # ---- header-only libraries from the Debian -dev packages ---------------------
-log "spdlog, fmt, stb_image headers"
-cp -r /usr/include/spdlog /usr/include/fmt "$prefix/include/"
+log "stb_image header"
 mkdir -p "$prefix/include/stb"
 cp /usr/include/stb/stb_image.h "$prefix/include/stb/"
-# Debian's spdlog is configured for its shared library; this copy is used
-# header-only with the external fmt, also header-only.
-sed -i 's|^#define SPDLOG_COMPILED_LIB|// #define SPDLOG_COMPILED_LIB|' "$prefix/include/spdlog/tweakme.h" || true
 
 rm -rf "$work"
 touch "$prefix/.complete"

@@ -1,8 +1,12 @@
 // Extracts one 7z archive with Extract7zToDirectory, the way the installer
-// does for its payload resource (the compressed archive copied into a heap
-// block, read through CMemInStream), and prints what it cost.
+// does for its payload resource (read from the file piece by piece through
+// CFileRangeInStream, its solid blocks decoded on one worker per processor),
+// and prints what it cost.
 //
-//   extract_bench <archive> <empty output folder> [--file]
+//   extract_bench <archive> <empty output folder> [--file | --memory] [--workers N]
+//     --file     through the reader's CFileInStream (a payload given as a file)
+//     --memory   the whole archive copied into a heap block first (CMemInStream)
+//     --workers  decoding threads (default: one per processor; 1: the calling thread only)
 //   extract_bench --noop            start-up cost only
 // Output: one line "code=N wall_ms=... cpu_ms=... peak_private_kb=... peak_ws_kb=... files=N"
 #include <windows.h>
@@ -11,6 +15,7 @@
 #include <7zFile.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 #include "archive/qvr7z.h"
@@ -34,9 +39,9 @@ void Report(int code, double wallMs, double cpuMs, unsigned files) {
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof pmc;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
-    std::printf("code=%d wall_ms=%.1f cpu_ms=%.1f peak_private_kb=%lu peak_ws_kb=%lu files=%u\n", code, wallMs,
-                cpuMs, static_cast<unsigned long>(pmc.PeakPagefileUsage / 1024),
-                static_cast<unsigned long>(pmc.PeakWorkingSetSize / 1024), files);
+    std::printf("code=%d wall_ms=%.1f cpu_ms=%.1f peak_private_kb=%lu peak_ws_kb=%lu files=%u processors=%u\n", code,
+                wallMs, cpuMs, static_cast<unsigned long>(pmc.PeakPagefileUsage / 1024),
+                static_cast<unsigned long>(pmc.PeakWorkingSetSize / 1024), files, ExtractionProcessorCount());
 }
 
 }  // namespace
@@ -50,7 +55,20 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: extract_bench <archive> <output folder> [--file] | --noop\n");
         return 2;
     }
-    const bool fromFile = argc > 3 && std::wcscmp(argv[3], L"--file") == 0;
+    bool fromFile = false, inMemory = false;
+    ExtractOptions options;
+    for (int i = 3; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--file") == 0) {
+            fromFile = true;
+        } else if (std::wcscmp(argv[i], L"--memory") == 0) {
+            inMemory = true;
+        } else if (std::wcscmp(argv[i], L"--workers") == 0 && i + 1 < argc) {
+            options.workers = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
+        } else {
+            std::fprintf(stderr, "unknown option\n");
+            return 2;
+        }
+    }
     LARGE_INTEGER freq, t0, t1;
     ::QueryPerformanceFrequency(&freq);
     const double cpu0 = CpuMs();
@@ -70,9 +88,9 @@ int wmain(int argc, wchar_t** argv) {
         FileInStream_CreateVTable(&in);
         in.file.handle = h;
         in.wres = 0;
-        code = Extract7zToDirectory(&in.vt, argv[2], count, {});
-    } else {
-        // As for the payload resource: the whole compressed archive in a heap block.
+        code = Extract7zToDirectory(&in.vt, argv[2], count, {}, options);
+    } else if (inMemory) {
+        // The whole compressed archive in a heap block.
         const DWORD size = ::GetFileSize(h, nullptr);
         void* block = ::HeapAlloc(::GetProcessHeap(), 0, size ? size : 1);
         DWORD got = 0;
@@ -81,8 +99,14 @@ int wmain(int argc, wchar_t** argv) {
             return 2;
         }
         CMemInStream in(block, size);
-        code = Extract7zToDirectory(&in.vt, argv[2], count, {});
+        code = Extract7zToDirectory(&in.vt, argv[2], count, {}, options);
         ::HeapFree(::GetProcessHeap(), 0, block);
+    } else {
+        // As for the payload resource: a range of the file, read as needed.
+        LARGE_INTEGER size = {};
+        ::GetFileSizeEx(h, &size);
+        CFileRangeInStream in(h, 0, static_cast<uint64_t>(size.QuadPart));
+        code = Extract7zToDirectory(&in.vt, argv[2], count, {}, options);
     }
     ::CloseHandle(h);
 

@@ -3,7 +3,7 @@
 
 usage: make_archives.py <output folder> [set]
   set "all" (default): every archive of the extraction tests;
-  set "payload": payload.7z only (the script API tests).
+  set "payload": payload.7z and payload_blocks.7z only (the script API tests).
 The archives are rebuilt from scratch each time; file times are fixed so that
 the tests can check them on disk.
 """
@@ -192,6 +192,65 @@ def make_unsafe(out, work):
         f.write(patch_name(data2, marker2, "a/../../"))
 
 
+def block_tree(src, rng, dirs, per_dir, size):
+    """Files for archives of many solid blocks: text and incompressible data,
+    empty files between them, read-only ones, distinct times; returns the
+    names in the order they are given to 7zz."""
+    names = []
+    for d in range(dirs):
+        for f in range(per_dir):
+            kind = (d * per_dir + f) % 4
+            rel = f"d{d}/f{f:02d}" + (".txt" if kind != 1 else ".bin")
+            if kind == 3 and f % 3 == 0:
+                data = b""
+            elif kind == 1:
+                data = rng.randbytes(size + 131 * f)
+            else:
+                data = text(rng, size + 257 * f)
+            mode = stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH if kind == 2 else None
+            write(os.path.join(src, rel), data, T_RW + d * 3600 + f * 7, mode)
+            names.append(rel)
+    os.makedirs(os.path.join(src, "d0", "empty"), exist_ok=True)
+    names.append("d0/empty")
+    return names
+
+
+def flip_in_the_middle(data):
+    """The archive with 16 bytes of its packed data (the part before the
+    header) changed halfway through; the header and its checksums stay."""
+    next_off = struct.unpack_from("<Q", data, 12)[0]
+    at = 32 + next_off // 2
+    out = bytearray(data)
+    for k in range(16):
+        out[at + k] ^= 0x55
+    return bytes(out)
+
+
+def make_blocks(out, work, rng):
+    """Archives of many solid blocks (at most five files each) for the
+    parallel extraction, one with a corrupt block, one with BCJ2 folders
+    (four packed streams each)."""
+    src = os.path.join(work, "blocks")
+    names = block_tree(src, rng, 8, 9, 20000)
+    name = os.path.join(out, "blocks.7z")
+    fresh(name)
+    run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-m0=LZMA2", "-ms=5f", name, *names)
+    with open(name, "rb") as f:
+        data = f.read()
+    with open(os.path.join(out, "blocks_corrupt.7z"), "wb") as f:
+        f.write(flip_in_the_middle(data))
+
+    csrc = os.path.join(work, "blocks_code")
+    code = []
+    for k in range(12):
+        rel = f"bin/m{k:02d}.exe"
+        write(os.path.join(csrc, rel), fake_code(rng, 30000 + 1000 * k), T_RO + k)
+        code.append(rel)
+    name = os.path.join(out, "blocks_bcj2.7z")
+    fresh(name)
+    run7z(csrc, "a", "-t7z", "-bd", "-mmt=1", "-mf=BCJ2", "-m0=LZMA", "-ms=2f", name, *code)
+
+
 def make_payload(out, work, rng):
     src = os.path.join(work, "payload")
     write(os.path.join(src, "app.exe"), fake_code(rng, 30000), T_RW)
@@ -200,6 +259,14 @@ def make_payload(out, work, rng):
     name = os.path.join(out, "payload.7z")
     fresh(name)
     run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-mf=BCJ", name, "app.exe", "数据/config.txt", "数据/sub/deep.txt")
+
+    # A payload of many blocks, about 1.5 MB unpacked, for the resource read from the
+    # program's file.
+    bsrc = os.path.join(work, "payload_blocks")
+    names = block_tree(bsrc, rng, 6, 6, 40000)
+    name = os.path.join(out, "payload_blocks.7z")
+    fresh(name)
+    run7z(bsrc, "a", "-t7z", "-bd", "-mmt=1", "-m0=LZMA2", "-ms=4f", name, *names)
 
 
 def main():
@@ -224,6 +291,7 @@ def main():
         make_tree(out, work, rng)
         make_empty(out, work)
         make_unsafe(out, work)
+        make_blocks(out, work, rng)
     for root, dirs, files in os.walk(work):
         for n in dirs + files:
             os.chmod(os.path.join(root, n), 0o755)

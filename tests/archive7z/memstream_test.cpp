@@ -1,10 +1,14 @@
-// The memory input stream: reads never leave the block, every seek origin.
+// The memory and file-range input streams: reads never leave the block or
+// range, every seek origin.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "archive/qvr7z.h"
+#include "tests/common/testutil.h"
 
 namespace {
 
@@ -74,6 +78,92 @@ TEST(MemInStream, EmptyBlock) {
     Int64 pos = 0;
     EXPECT_EQ(s.vt.Seek(&s.vt, &pos, SZ_SEEK_END), SZ_OK);
     EXPECT_EQ(pos, 0);
+}
+
+// A range in the middle of a file, its first two bytes read as given: what
+// the installer does with its payload resource inside its own file.
+TEST(FileRangeInStream, ReadsOnlyItsRangeWithTheFirstTwoBytesReplaced) {
+    const std::wstring dir = testutil::MakeTempDir(L"range");
+    ASSERT_FALSE(dir.empty());
+    const std::wstring path = dir + L"\\file.bin";
+    ASSERT_TRUE(testutil::WriteFileBytes(path, "xxx10234567890yyy"));  // the range: "1023456789"
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const Byte firstTwo[2] = {'0', '1'};
+    CFileRangeInStream s(h, 3, 10, firstTwo);
+    EXPECT_EQ(static_cast<const void*>(&s), static_cast<const void*>(&s.vt)) << "usable as an ISeekInStream";
+
+    enum Op { kRead, kSeek };
+    struct Step {
+        Op op;
+        int64_t arg;
+        int origin;
+        SRes result;
+        int64_t out;
+        const char* bytes;
+        uint64_t position;
+    };
+    const Step steps[] = {
+        {kRead, 1, 0, SZ_OK, 1, "0", 1},                   // byte 0 as given
+        {kRead, 3, 0, SZ_OK, 3, "123", 4},                 // byte 1 as given, then the file's
+        {kSeek, 0, SZ_SEEK_CUR, SZ_OK, 4, nullptr, 4},
+        {kRead, 20, 0, SZ_OK, 6, "456789", 10},            // never past the range
+        {kRead, 5, 0, SZ_OK, 0, "", 10},
+        {kSeek, 0, SZ_SEEK_SET, SZ_OK, 0, nullptr, 0},
+        {kRead, 5, 0, SZ_OK, 5, "01234", 5},
+        {kSeek, 0, SZ_SEEK_END, SZ_OK, 10, nullptr, 10},
+        {kSeek, -9, SZ_SEEK_END, SZ_OK, 1, nullptr, 1},
+        {kRead, 2, 0, SZ_OK, 2, "12", 3},
+        {kSeek, 40, SZ_SEEK_SET, SZ_OK, 40, nullptr, 40},  // beyond the end reads nothing
+        {kRead, 4, 0, SZ_OK, 0, "", 40},
+        {kSeek, 1, 3, 87, 1, nullptr, 40},                 // unknown origin
+        {kSeek, -41, SZ_SEEK_CUR, 87, -41, nullptr, 40},   // before the range
+        {kSeek, 9, SZ_SEEK_SET, SZ_OK, 9, nullptr, 9},
+        {kRead, 0, 0, SZ_OK, 0, "", 9},
+        {kRead, 4, 0, SZ_OK, 1, "9", 10},
+    };
+    int i = 0;
+    for (const Step& st : steps) {
+        SCOPED_TRACE("step " + std::to_string(i++));
+        if (st.op == kRead) {
+            char buf[32];
+            std::memset(buf, '#', sizeof buf);
+            size_t n = static_cast<size_t>(st.arg);
+            EXPECT_EQ(s.vt.Read(&s.vt, buf, &n), st.result);
+            EXPECT_EQ(static_cast<int64_t>(n), st.out);
+            EXPECT_EQ(std::string(buf, n), st.bytes);
+            EXPECT_EQ(buf[n], '#') << "nothing written past the count";
+        } else {
+            Int64 pos = st.arg;
+            EXPECT_EQ(s.vt.Seek(&s.vt, &pos, static_cast<ESzSeek>(st.origin)), st.result);
+            EXPECT_EQ(pos, st.out);
+        }
+        EXPECT_EQ(s.position, st.position);
+    }
+
+    // Reads are positioned: where the handle's file pointer stands does not matter.
+    LARGE_INTEGER zero = {};
+    ASSERT_TRUE(::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN));
+    {
+        Int64 pos = 5;
+        ASSERT_EQ(s.vt.Seek(&s.vt, &pos, SZ_SEEK_SET), SZ_OK);
+        char buf[4] = {};
+        size_t n = 2;
+        EXPECT_EQ(s.vt.Read(&s.vt, buf, &n), SZ_OK);
+        EXPECT_EQ(std::string(buf, n), "56");
+    }
+    // Without replacement the file's bytes come through; a failing handle is a read error.
+    CFileRangeInStream plain(h, 3, 10);
+    char buf[4] = {};
+    size_t n = 2;
+    EXPECT_EQ(plain.vt.Read(&plain.vt, buf, &n), SZ_OK);
+    EXPECT_EQ(std::string(buf, n), "10");
+    ::CloseHandle(h);
+    CFileRangeInStream none(nullptr, 0, 10);
+    n = 2;
+    EXPECT_EQ(none.vt.Read(&none.vt, buf, &n), SZ_ERROR_READ);
+    EXPECT_EQ(n, 0u);
+    testutil::RemoveTree(dir);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "tests/common/procutil.h"
 #include "tests/common/testutil.h"
 #include "tests/common/treeutil.h"
+#include "utility/qvrscriptengine/qvrmodulefile.h"
 
 using namespace testutil;
 
@@ -145,6 +146,21 @@ TEST_F(QvrPack, InstallerCarriesScriptsPayloadSkinVersionAndManifest) {
     const std::string manifest = ResourceBytes(module.get(), MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos) << manifest;
     EXPECT_EQ(manifest.find("supportedOS"), std::string::npos) << manifest;
+    module.reset();
+
+    // Mapped as a program is, the payload is found in the installer's file,
+    // where the installer reads it from piece by piece.
+    module.reset(::LoadLibraryExW(Path(L"Setup.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+    ASSERT_TRUE(module);
+    const HRSRC app = ::FindResourceW(module.get(), L"App.7z", L"_7Z");
+    ASSERT_NE(app, nullptr);
+    const void* appBytes = ::LockResource(::LoadResource(module.get(), app));
+    ModuleFileRange range;
+    ASSERT_TRUE(LocateInModuleFile(module.get(), appBytes, ::SizeofResource(module.get(), app), &range));
+    std::string setup;
+    ASSERT_TRUE(testutil::ReadFileBytes(Path(L"Setup.exe"), setup));
+    EXPECT_EQ(setup.substr(static_cast<size_t>(range.offset), payload.size()), payload);
+    range.file.reset();
     module.reset();
 
     DWORD ignored = 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "utility/qvrscriptengine/qvrscriptglobals.h"
 #include "tests/common/testutil.h"
 #include "tests/common/treeutil.h"
+#include "utility/qvrscriptengine/qvrmodulefile.h"
 #include "utility/qvrscriptengine/qvrscriptengine.h"
 
 namespace {
@@ -311,6 +313,140 @@ TEST_F(Paths, MissingDestinationLeavesTheResourceAlone) {
     Run("qvr_ok = Lua_UnCompress7z('NODEST.7Z', " + Lit(dir_) + ", false)");
     EXPECT_TRUE(Bool("qvr_ok"));
     EXPECT_EQ(testutil::ListTree(dir_), kPayloadTree);
+}
+
+// Bytes, times and attributes of every file under `dir`, one line each.
+std::vector<std::string> FilesUnder(const std::wstring& dir) {
+    std::vector<std::string> lines;
+    for (const std::wstring& rel : testutil::ListTree(dir)) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        ::GetFileAttributesExW((dir + L"\\" + rel).c_str(), GetFileExInfoStandard, &data);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            lines.push_back(WideToUtf8(rel));
+            continue;
+        }
+        lines.push_back(WideToUtf8(rel) + " " + std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" +
+                        std::to_string(data.ftLastWriteTime.dwLowDateTime) + " " +
+                        std::to_string(data.dwFileAttributes) + " " + testutil::ReadFileOr(dir + L"\\" + rel));
+    }
+    return lines;
+}
+
+TEST_F(Paths, UnCompressAResourceOfManyBlocksReadFromTheProgramFile) {
+    // The resource as the program carries it, its first two bytes exchanged.
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    HRSRC info = ::FindResourceW(self, L"BLOCKS.7Z", L"_7Z");
+    ASSERT_NE(info, nullptr);
+    const char* bytes = static_cast<const char*>(::LockResource(::LoadResource(self, info)));
+    const DWORD size = ::SizeofResource(self, info);
+    std::string stored;
+    ASSERT_TRUE(testutil::ReadFileBytes(testutil::CurrentDir() + L"\\archives\\payload_blocks.7z.swapped", stored));
+    ASSERT_GT(stored.size(), 400000u);
+    ASSERT_EQ(std::string(bytes, size), stored);
+
+    // It is found in the program's file, where the payload is read from.
+    ModuleFileRange range;
+    ASSERT_TRUE(LocateInModuleFile(self, bytes, size, &range));
+    std::string inFile(size, '\0');
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(range.offset);
+    DWORD got = 0;
+    ASSERT_TRUE(::ReadFile(range.file.get(), &inFile[0], size, &got, &at));
+    ASSERT_EQ(got, size);
+    EXPECT_EQ(inFile, stored);
+    range.file.reset();
+
+    Run("qvr_n = 0\n"
+        "qvr_ok = Lua_UnCompress7z('BLOCKS.7Z', " + Lit(dir_) + ", false, function(p) qvr_n = qvr_n + 1 end)");
+    EXPECT_TRUE(Bool("qvr_ok"));
+    EXPECT_EQ(g_lines.back(), L"vq UnCompress successful.\r\n");
+    EXPECT_EQ(scriptglobals::GetInt(L, "qvr_n"), 36);
+    // The image holds the exchange for the rest of the process, as before.
+    EXPECT_EQ(std::string(bytes, 2), "7z");
+
+    // The same files as from the archive file itself.
+    const std::wstring fromFile = dir_ + L"\\from-file";
+    ASSERT_TRUE(::CreateDirectoryW(fromFile.c_str(), nullptr));
+    const std::wstring archive = testutil::CurrentDir() + L"\\archives\\payload_blocks.7z";
+    Run("qvr_ok = Lua_UnCompress7z(" + Lit(archive) + ", " + Lit(fromFile) + ", true)");
+    ASSERT_TRUE(Bool("qvr_ok"));
+    std::vector<std::string> fromResource = FilesUnder(dir_);
+    fromResource.erase(std::remove_if(fromResource.begin(), fromResource.end(),
+                                      [](const std::string& l) { return l.rfind("from-file", 0) == 0; }),
+                       fromResource.end());
+    EXPECT_EQ(fromResource, FilesUnder(fromFile));
+    EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);  // folders d0..d5 and d0\empty, 36 files
+}
+
+// When the program's file cannot be opened (here: renamed while it runs), the
+// payload is read from the mapped resource in place, with the same result.
+TEST_F(Paths, UnCompressReadsTheMappedResourceWhenTheProgramFileIsGone) {
+    wchar_t exe[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+    const std::wstring moved = std::wstring(exe) + L".moved";
+    ASSERT_TRUE(::MoveFileExW(exe, moved.c_str(), 0));
+    struct PutBack {
+        const wchar_t* exe;
+        const std::wstring& moved;
+        ~PutBack() { ::MoveFileExW(moved.c_str(), exe, 0); }
+    } putBack{exe, moved};
+
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    HRSRC info = ::FindResourceW(self, L"FALLBACK.7Z", L"_7Z");
+    ASSERT_NE(info, nullptr);
+    const void* bytes = ::LockResource(::LoadResource(self, info));
+    ModuleFileRange range;
+    ASSERT_FALSE(LocateInModuleFile(self, bytes, ::SizeofResource(self, info), &range)) << "the file is gone";
+
+    Run("qvr_ok = Lua_UnCompress7z('FALLBACK.7Z', " + Lit(dir_) + ", false)");
+    EXPECT_TRUE(Bool("qvr_ok"));
+    const std::wstring fromFile = dir_ + L"\\from-file";
+    ASSERT_TRUE(::CreateDirectoryW(fromFile.c_str(), nullptr));
+    const std::wstring archive = testutil::CurrentDir() + L"\\archives\\payload_blocks.7z";
+    Run("qvr_ok = Lua_UnCompress7z(" + Lit(archive) + ", " + Lit(fromFile) + ", true)");
+    ASSERT_TRUE(Bool("qvr_ok"));
+    std::vector<std::string> fromResource = FilesUnder(dir_);
+    fromResource.erase(std::remove_if(fromResource.begin(), fromResource.end(),
+                                      [](const std::string& l) { return l.rfind("from-file", 0) == 0; }),
+                       fromResource.end());
+    EXPECT_EQ(fromResource, FilesUnder(fromFile));
+    EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);
+}
+
+// Blocks that are not file data of the program's image are not looked for
+// in its file.
+TEST(ModuleFile, OnlyFileDataOfTheImageIsFound) {
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    const auto* base = reinterpret_cast<const BYTE*>(self);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const DWORD imageSize = nt->OptionalHeader.SizeOfImage;
+    std::string heap(64, 'h');
+    struct Case {
+        const char* what;
+        const void* bytes;
+        size_t size;
+    };
+    const Case cases[] = {
+        {"a heap block", heap.data(), heap.size()},
+        {"the image's headers", base, 64},
+        {"past the image", base + imageSize, 16},
+        {"a null pointer", nullptr, 16},
+    };
+    for (const Case& c : cases) {
+        ModuleFileRange range;
+        range.offset = 77;
+        EXPECT_FALSE(LocateInModuleFile(self, c.bytes, c.size, &range)) << c.what;
+        EXPECT_FALSE(range.file) << c.what;
+        EXPECT_EQ(range.offset, 77u) << c.what;
+    }
+    // A resource runs to the end of its section's file data at most.
+    HRSRC info = ::FindResourceW(self, L"PLAIN.BIN", L"LUA");
+    ASSERT_NE(info, nullptr);
+    const void* plain = ::LockResource(::LoadResource(self, info));
+    ModuleFileRange range;
+    EXPECT_TRUE(LocateInModuleFile(self, plain, ::SizeofResource(self, info), &range));
+    EXPECT_FALSE(LocateInModuleFile(self, plain, 64u << 20, &range)) << "beyond its section";
 }
 
 TEST_F(Paths, SecondUseOfAResourceFails) {

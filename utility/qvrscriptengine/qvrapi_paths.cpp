@@ -13,6 +13,7 @@
 #include "../../nqpublic/nqbase/http/chttpclient.h"
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "../../nqpublic/nqbase/nqhandle.h"
+#include "qvrmodulefile.h"
 #include "qvrrunresult.h"
 #include "qvrscriptapi.h"
 #include "qvrscriptargs.h"
@@ -239,19 +240,16 @@ int Lua_UnCompress7z(lua_State* L) {
         void* bytes = ::LockResource(res.data);
         const DWORD size = bytes ? res.size : 0;
         ExchangeFirstTwoBytes(bytes, size);
-        // The reader works on a heap copy of the archive.
-        struct HeapCopy {
-            void* p = nullptr;
-            ~HeapCopy() {
-                if (p) ::HeapFree(::GetProcessHeap(), 0, p);
-            }
-        } copy;
-        if (size) copy.p = ::HeapAlloc(::GetProcessHeap(), 0, size);
-        if (size && !copy.p) {
-            code = 2;  // out of memory
+        // The archive is read from the program's file at the resource's place,
+        // a piece at a time, with the first two bytes as the image now holds
+        // them: memory stays the same whatever the payload's size. When the
+        // file cannot be used, the mapped resource is read in place.
+        ModuleFileRange range;
+        if (size >= 2 && LocateInModuleFile(::GetModuleHandleW(nullptr), bytes, size, &range)) {
+            CFileRangeInStream in(range.file.get(), range.offset, size, static_cast<const Byte*>(bytes));
+            code = Extract7zToDirectory(&in.vt, destination.c_str(), onExtracted, onFailed);
         } else {
-            if (size) std::memcpy(copy.p, bytes, size);
-            CMemInStream in(copy.p, size);
+            CMemInStream in(bytes, size);
             code = Extract7zToDirectory(&in.vt, destination.c_str(), onExtracted, onFailed);
         }
     }

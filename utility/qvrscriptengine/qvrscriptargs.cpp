@@ -1,6 +1,7 @@
 #include "qvrscriptargs.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "qvrscriptengine.h"

@@ -32,8 +32,8 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void*) {
     const auto index = static_cast<size_t>(type);
     if (index >= std::size(kTraceTags)) return 0;
     auto logger = CNQBaseLog::Instance().GetLogger();
-    if (!logger || !logger->should_log(spdlog::level::info)) return 0;
-    logger->info("[chttpclient OnDebug: " NQ_STR(__LINE__) "] {} {}", kTraceTags[index], std::string_view(data, size));
+    if (!logger || !logger->ShouldLog(nqlog::Level::info)) return 0;
+    logger->Info("[chttpclient OnDebug: " NQ_STR(__LINE__) "] {} {}", kTraceTags[index], std::string_view(data, size));
     return 0;
 }
 
