@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <utility>
 
 #include "fileio.h"
 #include "luachunk.h"
@@ -208,11 +209,15 @@ int Pack(const Options& o) {
     resources.push_back(Resource{lua, ResId::Text(L"GLOBAL_VAR.LUAC"), 0, config});
     resources.push_back(Resource{lua, ResId::Text(L"INSTSCRIPT.LUAC"), 0, install});
     if (!uninstall.empty()) resources.push_back(Resource{lua, ResId::Text(L"UNINSTSCRIPT.LUAC"), 0, uninstall});
-    if (!payload.empty()) resources.push_back(Resource{ResId::Text(L"_7Z"), ResId::Text(L"APP.7Z"), 0, payload});
+    // Moved, not copied: a payload near its limit is held only by the resource
+    // list, the resource section and the installer.
+    if (!payload.empty())
+        resources.push_back(Resource{ResId::Text(L"_7Z"), ResId::Text(L"APP.7Z"), 0, std::move(payload)});
     if (!skin.empty()) resources.push_back(Resource{ResId::Text(L"ZIP"), ResId::Number(249), 0, skin});
     for (Resource& r : describing) resources.push_back(std::move(r));
 
     const Bytes installer = AttachResources(stub, resources, epoch >= 0 ? static_cast<uint32_t>(epoch) : 0);
+    std::vector<Resource>().swap(resources);
 
     PendingFile pending(output);
     pending.Write(installer);

@@ -180,7 +180,9 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
     const uint32_t rawSize = Align(static_cast<uint32_t>(section.size()), fileAlign);
     if (uint64_t{raw} + rawSize > 0x7FFFFFFF || uint64_t{rva} + section.size() > 0x7FFFFFFF)
         throw PackError(kExitPayload, "the installer would exceed the 2 GiB a Windows program may have");
-    Bytes out(stub.begin(), stub.begin() + fileEnd);
+    Bytes out;
+    out.reserve(size_t{raw} + rawSize + strings.size());  // one allocation: the section may be hundreds of MiB
+    out.assign(stub.begin(), stub.begin() + fileEnd);
     out.resize(raw, 0);
     out.insert(out.end(), section.begin(), section.end());
     out.resize(raw + rawSize, 0);

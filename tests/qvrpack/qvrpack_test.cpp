@@ -290,8 +290,10 @@ TEST_F(QvrPack, SameInputsGiveTheSameInstaller) {
     EXPECT_FALSE(one == two);
 }
 
-// A 7z whose only entry is an empty file named `name` (the header alone).
-std::string ArchiveWithEntry(const std::wstring& name) {
+// A 7z whose only entry is an empty file named `name`: the start header, then
+// `gap` unused bytes (where packed streams would be; WriteArchiveWithGap writes them
+// as a hole in the file), then the header.
+std::string ArchiveWithEntry(const std::wstring& name, uint64_t gap = 0) {
     using Crc = DWORD(WINAPI*)(DWORD, const void*, DWORD);
     const auto crc = reinterpret_cast<Crc>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlComputeCrc32"));
     std::string header = "\x01\x05\x01";       // header, files info, one file
@@ -302,6 +304,7 @@ std::string ArchiveWithEntry(const std::wstring& name) {
     header += "\x11" + std::string(1, static_cast<char>(names.size())) + names;
     header += std::string("\0\0", 2);
     std::string start(20, '\0');
+    for (int i = 0; i < 8; i++) start[i] = static_cast<char>(gap >> (8 * i));
     start[8] = static_cast<char>(header.size());
     const DWORD hc = crc(0, header.data(), static_cast<DWORD>(header.size()));
     for (int i = 0; i < 4; i++) start[16 + i] = static_cast<char>(hc >> (8 * i));
@@ -309,6 +312,36 @@ std::string ArchiveWithEntry(const std::wstring& name) {
     std::string out("7z\xBC\xAF\x27\x1C\x00\x04", 8);
     for (int i = 0; i < 4; i++) out += static_cast<char>(sc >> (8 * i));
     return out + start + header;
+}
+
+// Writes ArchiveWithEntry(name, gap) to path, the gap as a hole.
+bool WriteArchiveWithGap(const std::wstring& path, const std::wstring& name, uint64_t gap) {
+    const std::string archive = ArchiveWithEntry(name, gap);
+    nq::unique_hfile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+    DWORD done = 0;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(32 + gap);
+    return f && ::WriteFile(f.get(), archive.data(), 32, &done, nullptr) && done == 32 &&
+           ::SetFilePointerEx(f.get(), at, nullptr, FILE_BEGIN) &&
+           ::WriteFile(f.get(), archive.data() + 32, static_cast<DWORD>(archive.size() - 32), &done, nullptr) &&
+           done == archive.size() - 32;
+}
+
+// A payload near the installer's 512 MiB limit: the packer holds it several
+// times over (archive, resource section, installer), more than the 2 GiB of a
+// 32-bit process that is not large-address aware.
+TEST_F(QvrPack, PayloadNearTheLimitPacks) {
+    Write(L"install.lua", kInstallScript);
+    const uint64_t gap = 480ull << 20;
+    ASSERT_TRUE(WriteArchiveWithGap(Path(L"big.7z"), L"notes.txt", gap));
+    const Result r = Pack(L"--install install.lua --payload big.7z --output Setup.exe");
+    ASSERT_EQ(r.code, 0u) << r.output;
+    WIN32_FILE_ATTRIBUTE_DATA attrs{};
+    ASSERT_TRUE(::GetFileAttributesExW(Path(L"Setup.exe").c_str(), GetFileExInfoStandard, &attrs));
+    EXPECT_GT((static_cast<uint64_t>(attrs.nFileSizeHigh) << 32) | attrs.nFileSizeLow, gap);
+    ::DeleteFileW(Path(L"Setup.exe").c_str());
+    ::DeleteFileW(Path(L"big.7z").c_str());
 }
 
 // Bad input: a clear message, its exit code, and the previous output intact
