@@ -21,6 +21,7 @@
 #include "ui/controls/uiprogress.h"
 #include "ui/controls/uirichedit.h"
 #include "ui/core/uidpi.h"
+#include "ui/core/uitext.h"
 
 using namespace SkinUI;
 
@@ -62,7 +63,7 @@ LRESULT CDlgInstall::ProcessMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 std::wstring CDlgInstall::ProgressText(int value) {
     wchar_t text[64] = {};
-    std::swprintf(text, 64, L"安装中...  (%d\xFF05)", value);
+    SkinUI::FormatText(text, 64, L"安装中...  (%d\xFF05)", value);
     return text;
 }
 
@@ -201,7 +202,7 @@ void CDlgInstall::OnTimer(NotifyMessage& msg) {
         const int index = static_cast<int>((installView_->GetTag() + 1) % kPictureCount);
         installView_->SetTag(static_cast<UINT_PTR>(index));
         wchar_t image[64] = {};
-        std::swprintf(image, 64, L"Image/InstallBk%d.png", index);
+        SkinUI::FormatText(image, 64, L"Image/InstallBk%d.png", index);
         installView_->SetBkImage(image);
         return;
     }
@@ -254,7 +255,7 @@ void CDlgInstall::CompleteInstall(int number) {
 void CDlgInstall::ShowNumber(int number) {
     if (!horizNumber_) return;
     horizNumber_->RemoveAll();
-    for (wchar_t digit : std::to_wstring(number)) {
+    for (wchar_t digit : SkinUI::DecimalText(number)) {
         auto* cell = new CHorizontalLayoutUI;
         cell->SetFixedWidth(28);
         cell->SetFixedHeight(36);

@@ -10,6 +10,7 @@
 #include "../utility/base/qvrprotectedfolders.h"
 #include "../utility/qvrscriptengine/qvrscriptargs.h"
 #include "../utility/qvrscriptengine/qvrscriptglobals.h"
+#include "../ui/core/uitext.h"
 
 namespace qvrapp {
 namespace {
@@ -99,8 +100,8 @@ FolderProblem CheckInstallFolder(const std::wstring& path, const InstallFolderFa
     const size_t longest = LongestFolderFor(facts);
     if (length > longest) {
         if (reason)
-            *reason = Refused(path, L"too long: " + std::to_wstring(length) + L" characters where at most " +
-                                        std::to_wstring(longest) +
+            *reason = Refused(path, L"too long: " + SkinUI::DecimalText(length) + L" characters where at most " +
+                                        SkinUI::DecimalText(longest) +
                                         L" leave room for the longest path the installation writes");
         return FolderProblem::kTooLong;
     }

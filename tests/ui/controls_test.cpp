@@ -470,6 +470,21 @@ TEST_F(ControlsTest, ProgressDefaultsAndPercentText) {
     EXPECT_EQ(p->GetText(), L"100%");
     p->SetMaxValue(0);  // max below min + 1: one step, value clamped to it
     EXPECT_EQ(p->GetText(), L"100%");
+    // Whole percent, an exact half to the even neighbour.
+    struct Case {
+        int min, max, value;
+        const wchar_t* text;
+    } cases[] = {
+        {0, 8, 1, L"12%"},   {0, 8, 3, L"38%"},   {0, 200, 1, L"0%"},     {0, 200, 3, L"2%"},
+        {0, 3, 2, L"67%"},   {-50, 50, 0, L"50%"}, {0, 1000, 999, L"100%"}, {0, 1000, 994, L"99%"},
+        {0, 2000000000, 1999999999, L"100%"},
+    };
+    for (const Case& c : cases) {
+        p->SetMinValue(c.min);
+        p->SetMaxValue(c.max);
+        p->SetProgressValue(c.value);
+        EXPECT_EQ(p->GetText(), c.text) << c.min << ".." << c.max << " at " << c.value;
+    }
 }
 
 // --- label ---------------------------------------------------------------------------------

@@ -1,9 +1,12 @@
 // Attribute value readers and the DPI model.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/testutil.h"
 #include "ui/core/uidpi.h"
+#include "ui/core/uitext.h"
 #include "ui/core/uivalue.h"
 
 namespace {
@@ -22,6 +25,30 @@ TEST(ValueSyntax, Integers) {
     };
     for (const Case& c : cases) EXPECT_EQ(ParseInt(c.text), c.value) << testutil::WideToUtf8(c.text);
     EXPECT_EQ(ParseInt(nullptr), 0);
+}
+
+TEST(NumberText, DecimalAsToWstringWrites) {
+    EXPECT_EQ(DecimalText(0), L"0");
+    EXPECT_EQ(DecimalText(-7), L"-7");
+    EXPECT_EQ(DecimalText(INT_MIN), std::to_wstring(INT_MIN));
+    EXPECT_EQ(DecimalText(INT_MAX), std::to_wstring(INT_MAX));
+    EXPECT_EQ(DecimalText(static_cast<UINT>(0xFFFFFFFFu)), L"4294967295");
+    EXPECT_EQ(DecimalText(static_cast<size_t>(259)), L"259");
+    EXPECT_EQ(DecimalText(LLONG_MIN), std::to_wstring(LLONG_MIN));
+    EXPECT_EQ(DecimalText(ULLONG_MAX), std::to_wstring(ULLONG_MAX));
+}
+
+TEST(NumberText, FormatTerminatesAndCuts) {
+    wchar_t buf[16];
+    EXPECT_EQ(FormatText(buf, 16, L"res='%ls' %d", L"a.png", -3), 14);
+    EXPECT_STREQ(buf, L"res='a.png' -3");
+    // Exactly filling, and past the end: cut, always terminated.
+    EXPECT_EQ(FormatText(buf, 6, L"%d", 12345), 5);
+    EXPECT_STREQ(buf, L"12345");
+    EXPECT_EQ(FormatText(buf, 6, L"dest='%d,%d'", 100, 200), 5);
+    EXPECT_STREQ(buf, L"dest=");
+    EXPECT_EQ(FormatText(buf, 1, L"%d", 1), 0);
+    EXPECT_STREQ(buf, L"");
 }
 
 TEST(ValueSyntax, IntegerLists) {

@@ -9,6 +9,7 @@
 #include "ui/control/uicontrol.h"
 #include "ui/core/uivalue.h"
 #include "ui/manager/uimanager.h"
+#include "ui/core/uitext.h"
 
 namespace SkinUI {
 namespace {
@@ -55,7 +56,7 @@ bool CLayoutBuilder::Load(const STRINGorID& source, const wchar_t* type) {
     if (source.IsId() || (!type_.empty() && IsDecimal(source.Text()))) {
         // A module resource of the builder's type, as UTF-8.
         const UINT id = source.IsId() ? source.Id() : static_cast<UINT>(ParseInt(source.Text().c_str()));
-        source_ = L"#" + std::to_wstring(id);
+        source_ = L"#" + SkinUI::DecimalText(id);
         const HINSTANCE instance = CPaintManagerUI::GetResourceDll();
         HRSRC res = ::FindResourceW(instance, MAKEINTRESOURCEW(id), type_.empty() ? nullptr : type_.c_str());
         HGLOBAL data = res ? ::LoadResource(instance, res) : nullptr;
@@ -149,7 +150,7 @@ CControlUI* CLayoutBuilder::BuildInclude(CMarkupNode node, CControlUI* parent, C
     const std::wstring source = node.GetAttributeValue(L"source");
     const int count = node.HasAttribute(L"count") ? ParseInt(node.GetAttributeValue(L"count")) : 1;
     if (source.empty() || count <= 0) return nullptr;
-    const std::wstring target = (!type_.empty() && IsDecimal(source)) ? L"#" + std::to_wstring(static_cast<UINT>(
+    const std::wstring target = (!type_.empty() && IsDecimal(source)) ? L"#" + SkinUI::DecimalText(static_cast<UINT>(
                                                                                    ParseInt(source.c_str())))
                                                                        : source;
     if (IsInIncludeChain(target)) {

@@ -7,6 +7,7 @@
 #include "ui/manager/uimanager.h"
 #include "ui/render/uiimage.h"
 #include "ui/render/uirender.h"
+#include "ui/core/uitext.h"
 
 namespace SkinUI {
 
@@ -95,7 +96,7 @@ bool CButtonUI::BuildStateImages(const std::wstring& stateImage, int count, std:
     if (w <= 0) return false;
     auto frame = [&](int index) {
         wchar_t buf[1024];
-        std::swprintf(buf, 1024, L"res='%ls' restype='%ls' dest='%d,%d,%d,%d' source='%d,%d,%d,%d'", file.c_str(),
+        SkinUI::FormatText(buf, 1024, L"res='%ls' restype='%ls' dest='%d,%d,%d,%d' source='%d,%d,%d,%d'", file.c_str(),
                       resType.c_str(), static_cast<int>(dest.left), static_cast<int>(dest.top),
                       static_cast<int>(dest.right), static_cast<int>(dest.bottom), w * index, 0, w * (index + 1), h);
         return std::wstring(buf);

@@ -5,6 +5,7 @@
 #include "ui/core/uivalue.h"
 #include "ui/manager/uimanager.h"
 #include "ui/render/uirender.h"
+#include "ui/core/uitext.h"
 
 namespace SkinUI {
 
@@ -60,9 +61,13 @@ void CProgressUI::UpdateText() {
     if (!showText_) return;
     int lo, hi, value;
     Normalised(lo, hi, value);
-    wchar_t buf[32];
-    std::swprintf(buf, 32, L"%.0f%%", (value - lo) * 100.0 / (hi - lo));
-    CLabelUI::SetText(buf);
+    // The share in whole percent, a half rounded to the even neighbour (as
+    // "%.0f" rounds).
+    const long long part = static_cast<long long>(value - lo) * 100, whole = static_cast<long long>(hi) - lo;
+    long long percent = part / whole;
+    const long long twice = (part % whole) * 2;
+    if (twice > whole || (twice == whole && (percent & 1))) ++percent;
+    CLabelUI::SetText(SkinUI::DecimalText(percent) + L"%");
 }
 
 RECT CProgressUI::GetFillRect() const {
@@ -85,9 +90,9 @@ std::wstring CProgressUI::MakeForeImageModify() const {
     const int l = rc.left, t = rc.top, r = rc.right, b = rc.bottom;
     wchar_t buf[160];
     if (stretchFore_)
-        std::swprintf(buf, 160, L"dest='%d,%d,%d,%d'", l, t, r, b);
+        SkinUI::FormatText(buf, 160, L"dest='%d,%d,%d,%d'", l, t, r, b);
     else
-        std::swprintf(buf, 160, L"dest='%d,%d,%d,%d' source='%d,%d,%d,%d'", l, t, r, b, l, t, r, b);
+        SkinUI::FormatText(buf, 160, L"dest='%d,%d,%d,%d' source='%d,%d,%d,%d'", l, t, r, b, l, t, r, b);
     return buf;
 }
 

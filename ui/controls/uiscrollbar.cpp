@@ -6,6 +6,7 @@
 #include "ui/core/uivalue.h"
 #include "ui/manager/uimanager.h"
 #include "ui/render/uirender.h"
+#include "ui/core/uitext.h"
 
 namespace SkinUI {
 namespace {
@@ -239,7 +240,7 @@ void CScrollBarUI::PaintPart(HDC hDC, const RECT& rc, const PartImages& images, 
     const RECT dest = {rc.left - rcItem_.left, rc.top - rcItem_.top, rc.right - rcItem_.left, rc.bottom - rcItem_.top};
     const CDpiScale* dpi = manager_->GetDPIObj();
     wchar_t modify[96];
-    std::swprintf(modify, 96, L"dest='%d,%d,%d,%d'", dpi->ScaleBack(dest.left), dpi->ScaleBack(dest.top),
+    SkinUI::FormatText(modify, 96, L"dest='%d,%d,%d,%d'", dpi->ScaleBack(dest.left), dpi->ScaleBack(dest.top),
                   dpi->ScaleBack(dest.right), dpi->ScaleBack(dest.bottom));
     DrawImage(hDC, *image, modify);
 }

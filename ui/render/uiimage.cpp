@@ -7,6 +7,7 @@
 #include "ui/core/uiskinfile.h"
 #include "ui/core/uivalue.h"
 #include "ui/render/uidecoders.h"
+#include "ui/core/uitext.h"
 
 namespace SkinUI {
 
@@ -76,7 +77,7 @@ void ParseImageAttribute(ImageDrawInfo& info, const std::wstring& image, const s
     if (dpi && percent != 100) {
         const size_t dot = info.imageName.find(L'.');
         if (dot != std::wstring::npos) {
-            std::wstring scaled = info.imageName.substr(0, dot) + L"@" + std::to_wstring(percent) + L"." +
+            std::wstring scaled = info.imageName.substr(0, dot) + L"@" + SkinUI::DecimalText(percent) + L"." +
                                   info.imageName.substr(dot + 1);
             if (scaled.find(L".svg") != std::wstring::npos || CSkinPackage::SkinFileExists(scaled)) {
                 info.imageName = std::move(scaled);
@@ -87,8 +88,8 @@ void ParseImageAttribute(ImageDrawInfo& info, const std::wstring& image, const s
 
     // 4. The other keys, in key order, image text first; the percent-specific
     //    "dest%d"/"source%d" sort after their plain forms and so win.
-    const std::wstring destKey = dpi ? L"dest" + std::to_wstring(percent) : std::wstring();
-    const std::wstring sourceKey = dpi ? L"source" + std::to_wstring(percent) : std::wstring();
+    const std::wstring destKey = dpi ? L"dest" + SkinUI::DecimalText(percent) : std::wstring();
+    const std::wstring sourceKey = dpi ? L"source" + SkinUI::DecimalText(percent) : std::wstring();
     for (const auto& keys : maps) {
         for (const auto& [key, value] : keys) {
             const wchar_t* v = value.c_str();

@@ -9,6 +9,7 @@
 #include "nqpublic/nqbase/nqhandle.h"
 #include "ui/manager/uimanager.h"
 #include "ui/render/uirender.h"
+#include "ui/core/uitext.h"
 
 namespace SkinUI {
 
@@ -299,8 +300,8 @@ void CShadowUI::Draw() {
     if (s.imageMode) {
         // The image, stretched over the shadow with its corners kept.
         std::wstring description = s.image.find(L'=') == std::wstring::npos ? L"file='" + s.image + L"'" : s.image;
-        description += L" corner='" + std::to_wstring(s.corner.left) + L"," + std::to_wstring(s.corner.top) + L"," +
-                       std::to_wstring(s.corner.right) + L"," + std::to_wstring(s.corner.bottom) + L"'";
+        description += L" corner='" + SkinUI::DecimalText(s.corner.left) + L"," + SkinUI::DecimalText(s.corner.top) + L"," +
+                       SkinUI::DecimalText(s.corner.right) + L"," + SkinUI::DecimalText(s.corner.bottom) + L"'";
         const RECT rcAll = {0, 0, width, height};
         RenderEngine::DrawImageString(memDC.get(), s.manager, rcAll, rcAll, description);
     } else {
