@@ -24,6 +24,8 @@
 #include "signing.h"
 #include "skinzip.h"
 
+#include "nqpublic/nqbase/nqmodule.h"
+
 namespace qvrpack {
 
 namespace {
@@ -86,15 +88,7 @@ Options ParseArguments(int argc, wchar_t** argv) {
 }
 
 std::wstring ProgramDir() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
+    const std::wstring path = nq::ModuleFileName();
     return path.substr(0, path.find_last_of(L"\\/"));
 }
 

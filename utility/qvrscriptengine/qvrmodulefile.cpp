@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "nqpublic/nqbase/nqmodule.h"
+
 namespace {
 
 constexpr size_t kSample = 4096;  // bytes compared at each end
@@ -29,20 +31,6 @@ bool RvaToFileOffset(const BYTE* base, uint64_t rva, uint64_t length, uint64_t* 
     return false;
 }
 
-std::wstring ModulePath(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0) return L"";
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        if (path.size() >= 32768) return L"";
-        path.resize(path.size() * 2);
-    }
-}
-
 bool ReadAt(HANDLE file, uint64_t offset, void* buf, DWORD size) {
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(offset);
@@ -61,7 +49,7 @@ bool LocateInModuleFile(HMODULE module, const void* bytes, size_t size, ModuleFi
     uint64_t offset = 0;
     if (!RvaToFileOffset(base, static_cast<uint64_t>(block - base), size, &offset)) return false;
 
-    const std::wstring path = ModulePath(module);
+    const std::wstring path = nq::ModuleFileName(module);
     if (path.empty()) return false;
     nq::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

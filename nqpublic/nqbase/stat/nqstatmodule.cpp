@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../log/nqbaselog.h"
+#include "../nqmodule.h"
 
 namespace {
 
@@ -42,21 +43,6 @@ std::string Convert(const std::wstring& text, UINT codePage) {
     return out;
 }
 std::string Utf8(const std::wstring& text) { return Convert(text, CP_UTF8); }
-
-// Full path of the running executable ("" when it cannot be read).
-std::wstring ExePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0) return L"";
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        if (path.size() >= 32768) return L"";
-        path.resize(path.size() * 2);
-    }
-}
 
 // Folder of `path` with its trailing backslash; "" unless the path is absolute.
 std::wstring FolderOf(const std::wstring& path) {
@@ -180,7 +166,7 @@ bool NQStatModule::InitStat(int appId, unsigned unionId, const std::wstring& dis
         closing_ = false;
     }
 
-    const std::wstring exe = ExePath();
+    const std::wstring exe = nq::ModuleFileName();
     const std::wstring folder = FolderOf(exe);
     if (folder.empty()) {
         LOG_INFO("statistics off: the installer's own folder is unknown ({}); the installer goes on without "
