@@ -3,13 +3,19 @@
 #include <7z.h>
 #include <7zCrc.h>
 #include <7zFile.h>
+#include <Bra.h>
+#include <Lzma2Dec.h>
+#include <LzmaDec.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <cwchar>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -274,8 +280,8 @@ DWORD WindowsAttributes(UInt32 stored) {
 
 // The bytes and stored properties of one file entry.
 struct EntryFile {
-    const Byte* data;  // null for an empty file
-    size_t length;
+    class BlockSource* source;  // the entry's bytes, null for an empty file
+    const UInt32* crc;          // the checksum to check as the bytes pass, or null
     const CNtfsFileTime* mtime;  // null when the archive stores none
     bool hasAttributes;
     UInt32 attributes;
@@ -292,6 +298,23 @@ struct WriteOutcome {
 // cannot be written whole (a full disk, a failing device) is removed again: no
 // truncated file is left under its real name. Works on its own arguments only,
 // so entries may be written from any thread.
+WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
+                                const OnCreateFileFailed& onCreateFileFailed);
+
+// The bytes of the file entries with data, asked for in archive order by the
+// thread that writes them.
+class BlockSource {
+public:
+    virtual ~BlockSource() = default;
+    // Makes entry i the one Piece reads, or gives the reader's code when its
+    // block cannot be decoded or (`checked`) its checksum does not match.
+    // `checked` tells whether its checksum is known to match already.
+    virtual SRes Begin(UInt32 i, bool* checked) = 0;
+    // The next bytes of the entry begun, valid until the next call;
+    // `*length` 0 at its end.
+    virtual SRes Piece(const Byte** data, size_t* length) = 0;
+};
+
 WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
                                 const OnCreateFileFailed& onCreateFileFailed) {
     const DWORD existing = ::GetFileAttributesW(path);
@@ -313,18 +336,29 @@ WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
     }
 
     // From here on the file exists under its name: any failure removes it.
-    auto removeAndStop = [&] {
+    auto removeAndStop = [&](int code) {
         const DWORD error = ::GetLastError();
         file.reset();
         ::DeleteFileW(path);
         ::SetLastError(error);
-        return WriteOutcome{WriteOutcome::kStop, kExtractFileError};
+        return WriteOutcome{WriteOutcome::kStop, code};
     };
     CSzFile out;
     out.handle = file.get();
-    size_t written = entry.length;
-    const WRes wres = File_Write(&out, entry.data, &written);
-    if (wres != 0 || written != entry.length) return removeAndStop();
+    UInt32 crc = 0xFFFFFFFFu;
+    while (entry.source) {
+        const Byte* data = nullptr;
+        size_t length = 0;
+        const SRes res = entry.source->Piece(&data, &length);
+        if (res != SZ_OK) return removeAndStop(res);
+        if (length == 0) break;
+        if (entry.crc) crc = CrcUpdate(crc, data, length);
+        size_t written = length;
+        const WRes wres = File_Write(&out, data, &written);
+        if (wres != 0 || written != length) return removeAndStop(kExtractFileError);
+    }
+    // A file whose bytes do not match their checksum is not left behind.
+    if (entry.crc && (crc ^ 0xFFFFFFFFu) != *entry.crc) return removeAndStop(SZ_ERROR_CRC);
 
     if (entry.mtime) {
         FILETIME mtime;
@@ -345,45 +379,306 @@ WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
 
 
 // ---------------------------------------------------------------------------
-// Where the writer gets the bytes of each file entry
+// Folders decoded as a stream
 
-// The bytes of the file entries with data, asked for in archive order by the
-// thread that writes them.
-class BlockSource {
+constexpr UInt32 kMethodLzma2 = 0x21;
+constexpr UInt32 kMethodLzma = 0x30101;
+constexpr UInt32 kMethodX86 = 0x3030103;
+constexpr size_t kChunkSize = 1 << 20;  // decoded bytes handed on at a time
+
+// The common coder chain, decoded piece by piece: one LZMA or LZMA2 coder,
+// alone or feeding the x86 branch filter. Memory is the dictionary (no larger
+// than the folder) and what the caller reads into.
+class FolderStream {
 public:
-    virtual ~BlockSource() = default;
-    // Entry i's bytes inside its decoded block (`data` null when it has none),
-    // or the reader's code when its block cannot be decoded or its checksum
-    // does not match.
-    virtual SRes Entry(UInt32 i, const Byte** data, size_t* length) = 0;
-};
+    FolderStream() {
+        LzmaDec_CONSTRUCT(&lzma_);
+        Lzma2Dec_CONSTRUCT(&lzma2_);
+    }
+    ~FolderStream() {
+        LzmaDec_FreeProbs(&lzma_, &alloc_);
+        Lzma2Dec_FreeProbs(&lzma2_, &alloc_);
+        HeapFreeFn(nullptr, dic_);
+    }
+    FolderStream(const FolderStream&) = delete;
+    FolderStream& operator=(const FolderStream&) = delete;
 
-// Decodes each block on the calling thread when its first entry is asked for.
-class SequentialBlocks final : public BlockSource {
-public:
-    explicit SequentialBlocks(OpenedArchive& archive) : archive_(archive) {}
-    ~SequentialBlocks() override { HeapFreeFn(nullptr, outBuffer_); }
-    SequentialBlocks(const SequentialBlocks&) = delete;
-    SequentialBlocks& operator=(const SequentialBlocks&) = delete;
+    // The folder's coder chain is one this class decodes; `memory` is then
+    // what decoding it takes besides the pieces read.
+    static bool Handles(const CSzArEx& db, UInt32 folder, UInt64* memory) {
+        CSzFolder f;
+        if (!Describe(db, folder, f)) return false;
+        const CSzCoderInfo& coder = f.Coders[0];
+        const Byte* props = db.db.CodersData + db.db.FoCodersOffsets[folder] + coder.PropsOffset;
+        UInt64 dictionary = 0;
+        if (coder.MethodID == kMethodLzma2) {
+            if (coder.PropsSize != 1 || props[0] > 40) return false;
+            dictionary = props[0] == 40 ? 0xFFFFFFFFu : (UInt64(2) | (props[0] & 1)) << (props[0] / 2 + 11);
+        } else {
+            if (coder.PropsSize < 5) return false;
+            dictionary = props[1] | (UInt32(props[2]) << 8) | (UInt32(props[3]) << 16) | (UInt32(props[4]) << 24);
+        }
+        *memory = std::min(dictionary, SzAr_GetFolderUnpackSize(&db.db, folder)) + sizeof(FolderStream);
+        return true;
+    }
 
-    SRes Entry(UInt32 i, const Byte** data, size_t* length) override {
-        size_t offset = 0;
-        *length = 0;
-        const SRes res = SzArEx_Extract(&archive_.db, &archive_.look.vt, i, &blockIndex_, &outBuffer_,
-                                        &outBufferSize_, &offset, length, &archive_.allocMain, &archive_.allocTemp);
-        *data = outBuffer_ ? outBuffer_ + offset : nullptr;
-        return res;
+    // Starts decoding `folder`, reading its packed stream from `in`.
+    SRes Open(const CSzArEx& db, UInt32 folder, ILookInStreamPtr in) {
+        CSzFolder f;
+        if (!Describe(db, folder, f)) return SZ_ERROR_UNSUPPORTED;
+        in_ = in;
+        x86_ = f.NumCoders == 2;
+        const CSzCoderInfo& coder = f.Coders[0];
+        const Byte* props = db.db.CodersData + db.db.FoCodersOffsets[folder] + coder.PropsOffset;
+        outLeft_ = SzAr_GetFolderUnpackSize(&db.db, folder);
+        const UInt32 pack = db.db.FoStartPackStreamIndex[folder];
+        inLeft_ = db.db.PackPositions[pack + 1] - db.db.PackPositions[pack];
+        UInt64 dictionary = 0;
+        lzma2Coder_ = coder.MethodID == kMethodLzma2;
+        if (lzma2Coder_) {
+            if (coder.PropsSize != 1 || props[0] > 40) return SZ_ERROR_UNSUPPORTED;
+            dictionary = props[0] == 40 ? 0xFFFFFFFFu : (UInt64(2) | (props[0] & 1)) << (props[0] / 2 + 11);
+            RINOK(Lzma2Dec_AllocateProbs(&lzma2_, props[0], &alloc_));
+        } else {
+            if (coder.PropsSize < 5) return SZ_ERROR_UNSUPPORTED;
+            dictionary = props[1] | (UInt32(props[2]) << 8) | (UInt32(props[3]) << 16) | (UInt32(props[4]) << 24);
+            RINOK(LzmaDec_AllocateProbs(&lzma_, props, coder.PropsSize, &alloc_));
+        }
+        // Matches never reach before the folder's first byte.
+        const size_t dicSize = static_cast<size_t>(std::max<UInt64>(1, std::min(dictionary, outLeft_)));
+        if (dicSize != std::min(dictionary, outLeft_) && outLeft_ != 0) return SZ_ERROR_MEM;
+        dic_ = static_cast<Byte*>(HeapAllocFn(nullptr, dicSize));
+        if (!dic_) return SZ_ERROR_MEM;
+        if (lzma2Coder_) {
+            lzma2_.decoder.dic = dic_;
+            lzma2_.decoder.dicBufSize = dicSize;
+            Lzma2Dec_Init(&lzma2_);
+        } else {
+            lzma_.dic = dic_;
+            lzma_.dicBufSize = dicSize;
+            LzmaDec_Init(&lzma_);
+        }
+        hasCrc_ = SzBitWithVals_Check(&db.db.FolderCRCs, folder);
+        if (hasCrc_) expectedCrc_ = db.db.FolderCRCs.Vals[folder];
+        return LookInStream_SeekTo(in_, db.dataPos + db.db.PackPositions[pack]);
+    }
+
+    // Up to `size` next bytes of the folder into `out` (fewer only at its end
+    // or before an error). When decoding fails, the bytes decoded before the
+    // fault still come out, whatever the sizes asked for; the code comes
+    // with the read that reaches the fault, and with every read after it.
+    SRes Read(Byte* out, size_t size, size_t* got) {
+        *got = 0;
+        while (*got < size) {
+            if (held_ > 0) {
+                // Bytes already through the filter, or its last few at the end.
+                const size_t n = std::min(held_, size - *got);
+                std::memcpy(out + *got, hold_ + heldAt_, n);
+                heldAt_ += n;
+                held_ -= n;
+                *got += n;
+                continue;
+            }
+            if (error_ != SZ_OK) return error_;
+            if (!x86_) {
+                size_t n = 0;
+                error_ = Decode(out + *got, size - *got, &n);
+                *got += n;
+                if (error_ != SZ_OK) return error_;
+                if (n == 0) break;
+                continue;
+            }
+            // The filter converts whole instructions only: the last few bytes
+            // of a piece wait for the next one.
+            if (filterEnd_) break;
+            std::memmove(filterBuf_, filterBuf_ + filterDone_, filterFill_ - filterDone_);
+            filterFill_ -= filterDone_;
+            filterDone_ = 0;
+            size_t n = 0;
+            error_ = Decode(filterBuf_ + filterFill_, sizeof(filterBuf_) - filterFill_, &n);
+            filterFill_ += n;
+            size_t converted = 0;
+            if (n == 0 && error_ == SZ_OK) {
+                converted = filterFill_;  // the end: what is left stays as it is
+                filterEnd_ = true;
+            } else {
+                const Byte* end = z7_BranchConvSt_X86_Dec(filterBuf_, filterFill_, pc_, &x86State_);
+                converted = static_cast<size_t>(end - filterBuf_);
+                pc_ += static_cast<UInt32>(converted);
+            }
+            std::memcpy(hold_, filterBuf_, converted);
+            heldAt_ = 0;
+            held_ = converted;
+            filterDone_ = converted;
+        }
+        return SZ_OK;
     }
 
 private:
+    static bool Describe(const CSzArEx& db, UInt32 folder, CSzFolder& f) {
+        CSzData sd;
+        sd.Data = db.db.CodersData + db.db.FoCodersOffsets[folder];
+        sd.Size = db.db.FoCodersOffsets[folder + 1] - db.db.FoCodersOffsets[folder];
+        if (SzGetNextFolderItem(&f, &sd) != SZ_OK) return false;
+        const CSzCoderInfo& c = f.Coders[0];
+        if (c.NumStreams != 1 || (c.MethodID != kMethodLzma && c.MethodID != kMethodLzma2)) return false;
+        if (f.NumPackStreams != 1 || f.PackStreams[0] != 0) return false;
+        if (f.NumCoders == 1) return f.NumBonds == 0;
+        return f.NumCoders == 2 && f.Coders[1].NumStreams == 1 && f.Coders[1].MethodID == kMethodX86 &&
+               f.Coders[1].PropsSize == 0 && f.NumBonds == 1 && f.Bonds[0].InIndex == 1 && f.Bonds[0].OutIndex == 0;
+    }
+
+    // Up to `size` next bytes out of the coder; 0 at the folder's end.
+    SRes Decode(Byte* out, size_t size, size_t* got) {
+        *got = 0;
+        while (*got < size && outLeft_ > 0) {
+            const void* inBuf = nullptr;
+            size_t look = static_cast<size_t>(std::min<UInt64>(inLeft_, 1 << 18));
+            RINOK(ILookInStream_Look(in_, &inBuf, &look));
+            SizeT inProcessed = look;
+            SizeT outProcessed = static_cast<SizeT>(std::min<UInt64>(size - *got, outLeft_));
+            const bool last = outProcessed == outLeft_;
+            ELzmaStatus status;
+            const ELzmaFinishMode mode = last ? LZMA_FINISH_END : LZMA_FINISH_ANY;
+            const SRes res = lzma2Coder_ ? Lzma2Dec_DecodeToBuf(&lzma2_, out + *got, &outProcessed,
+                                                                static_cast<const Byte*>(inBuf), &inProcessed, mode,
+                                                                &status)
+                                         : LzmaDec_DecodeToBuf(&lzma_, out + *got, &outProcessed,
+                                                               static_cast<const Byte*>(inBuf), &inProcessed, mode,
+                                                               &status);
+            inLeft_ -= inProcessed;
+            outLeft_ -= outProcessed;
+            if (hasCrc_) crc_ = CrcUpdate(crc_, out + *got, outProcessed);
+            *got += outProcessed;
+            if (res != SZ_OK) return res;
+            if (hasCrc_ && outLeft_ == 0 && (crc_ ^ 0xFFFFFFFFu) != expectedCrc_) return SZ_ERROR_CRC;
+            RINOK(ILookInStream_Skip(in_, inProcessed));
+            if (status == LZMA_STATUS_FINISHED_WITH_MARK && outLeft_ != 0) return SZ_ERROR_DATA;
+            if (inProcessed == 0 && outProcessed == 0) return look == 0 ? SZ_ERROR_INPUT_EOF : SZ_ERROR_DATA;
+        }
+        return SZ_OK;
+    }
+
+    ISzAlloc alloc_ = {&HeapAllocFn, &HeapFreeFn};
+    CLzmaDec lzma_;
+    CLzma2Dec lzma2_;
+    bool lzma2Coder_ = false;
+    Byte* dic_ = nullptr;
+    ILookInStreamPtr in_ = nullptr;
+    UInt64 inLeft_ = 0;
+    UInt64 outLeft_ = 0;
+    SRes error_ = SZ_OK;  // the fault decoding stopped at
+    bool hasCrc_ = false;
+    UInt32 expectedCrc_ = 0;
+    UInt32 crc_ = 0xFFFFFFFFu;
+    bool x86_ = false;
+    UInt32 x86State_ = Z7_BRANCH_CONV_ST_X86_STATE_INIT_VAL;
+    UInt32 pc_ = 0;
+    bool filterEnd_ = false;
+    Byte filterBuf_[1 << 16];
+    size_t filterFill_ = 0, filterDone_ = 0;
+    Byte hold_[1 << 16];
+    size_t held_ = 0, heldAt_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Where the writer gets the bytes of each file entry
+
+// Decodes on the calling thread: a folder of the common chain as a stream,
+// piece by piece, any other whole when its first entry is asked for.
+class SequentialBlocks final : public BlockSource {
+public:
+    explicit SequentialBlocks(OpenedArchive& archive) : archive_(archive), db_(archive.db) {}
+    ~SequentialBlocks() override {
+        HeapFreeFn(nullptr, outBuffer_);
+        HeapFreeFn(nullptr, chunk_);
+    }
+    SequentialBlocks(const SequentialBlocks&) = delete;
+    SequentialBlocks& operator=(const SequentialBlocks&) = delete;
+
+    SRes Begin(UInt32 i, bool* checked) override {
+        const UInt32 folder = db_.FileToFolder[i];
+        const UInt64 start = db_.UnpackPositions[i] - db_.UnpackPositions[db_.FolderToFile[folder]];
+        left_ = db_.UnpackPositions[i + 1] - db_.UnpackPositions[i];
+        UInt64 memory = 0;
+        streamed_ = FolderStream::Handles(db_, folder, &memory);
+        *checked = !streamed_;
+        if (!streamed_) {
+            size_t offset = 0, length = 0;
+            const SRes res = SzArEx_Extract(&db_, &archive_.look.vt, i, &blockIndex_, &outBuffer_, &outBufferSize_,
+                                            &offset, &length, &archive_.allocMain, &archive_.allocTemp);
+            whole_ = outBuffer_ ? outBuffer_ + offset : nullptr;
+            left_ = res == SZ_OK ? length : 0;
+            return res;
+        }
+        if (!chunk_) chunk_ = static_cast<Byte*>(HeapAllocFn(nullptr, kChunkSize));
+        if (!chunk_) return SZ_ERROR_MEM;
+        if (!stream_ || streamFolder_ != folder || streamPosition_ > start) {
+            streamFolder_ = 0xFFFFFFFF;
+            stream_.reset(new (std::nothrow) FolderStream);
+            if (!stream_) return SZ_ERROR_MEM;
+            RINOK(stream_->Open(db_, folder, &archive_.look.vt));
+            streamFolder_ = folder;
+            streamPosition_ = 0;
+        }
+        // Entries not written (skipped ones) are read past.
+        while (streamPosition_ < start) {
+            const size_t n = static_cast<size_t>(std::min<UInt64>(kChunkSize, start - streamPosition_));
+            RINOK(ReadStream(n));
+        }
+        return SZ_OK;
+    }
+
+    SRes Piece(const Byte** data, size_t* length) override {
+        *data = nullptr;
+        *length = 0;
+        if (left_ == 0) return SZ_OK;
+        if (!streamed_) {
+            *data = whole_;
+            *length = static_cast<size_t>(left_);
+            left_ = 0;
+            return SZ_OK;
+        }
+        const size_t n = static_cast<size_t>(std::min<UInt64>(kChunkSize, left_));
+        RINOK(ReadStream(n));
+        left_ -= n;
+        *data = chunk_;
+        *length = n;
+        return SZ_OK;
+    }
+
+private:
+    SRes ReadStream(size_t n) {
+        size_t got = 0;
+        const SRes res = stream_->Read(chunk_, n, &got);
+        if (got != n) {
+            streamFolder_ = 0xFFFFFFFF;
+            return res != SZ_OK ? res : SZ_ERROR_DATA;
+        }
+        streamPosition_ += n;
+        return SZ_OK;
+    }
+
     OpenedArchive& archive_;
+    const CSzArEx& db_;
     // Folder cache of SzArEx_Extract: the last decoded folder (solid block)
     // stays in outBuffer_ while consecutive entries come from it, so a solid
     // archive is decoded once. Released with the object.
     UInt32 blockIndex_ = 0xFFFFFFFF;
     Byte* outBuffer_ = nullptr;
     size_t outBufferSize_ = 0;
+    // The folder being decoded as a stream, and how far.
+    std::unique_ptr<FolderStream> stream_;
+    UInt32 streamFolder_ = 0xFFFFFFFF;
+    UInt64 streamPosition_ = 0;
+    Byte* chunk_ = nullptr;
+    // The entry begun.
+    bool streamed_ = false;
+    const Byte* whole_ = nullptr;
+    UInt64 left_ = 0;
 };
+
+constexpr size_t kPiecesAhead = 4;  // decoded pieces a streamed block may hold
 
 // One solid block (folder) that has file entries, in archive order.
 struct Block {
@@ -391,6 +686,8 @@ struct Block {
     UInt32 firstFile;  // first and last entry whose bytes lie in the folder
     UInt32 lastFile;
     uint64_t unpackSize;
+    bool streamed = false;  // decoded as a stream and handed on in pieces
+    uint64_t cost = 0;      // the memory it holds while in flight
     // Filled by the worker that decoded the block, read by the writer once
     // `ready` is set (both under the pipeline's lock).
     bool taken = false;
@@ -399,6 +696,11 @@ struct Block {
     UInt32 failedFile = 0;  // with res != SZ_OK: the entry that fails
     Byte* buffer = nullptr;
     size_t bufferSize = 0;
+    // A streamed block's decoded pieces not yet written, in order; the
+    // writer's place in the first and in the block.
+    std::deque<std::pair<Byte*, size_t>> pieces;
+    size_t pieceAt = 0;
+    uint64_t consumed = 0;
 };
 
 // The blocks with file entries, in the order the writer needs them.
@@ -410,6 +712,11 @@ std::vector<Block> BlocksOf(const CSzArEx& db) {
         if (blocks.empty() || blocks.back().folder != folder)
             blocks.push_back(Block{folder, i, i, SzAr_GetFolderUnpackSize(&db.db, folder)});
         blocks.back().lastFile = i;
+    }
+    for (Block& b : blocks) {
+        UInt64 memory = 0;
+        b.streamed = FolderStream::Handles(db, b.folder, &memory);
+        b.cost = b.streamed ? memory + (kPiecesAhead + 1) * kChunkSize : b.unpackSize;
     }
     return blocks;
 }
@@ -440,7 +747,10 @@ public:
         }
         workReady_.notify_all();
         for (std::thread& t : threads_) t.join();
-        for (Block& b : blocks_) HeapFreeFn(nullptr, b.buffer);
+        for (Block& b : blocks_) {
+            HeapFreeFn(nullptr, b.buffer);
+            for (auto& piece : b.pieces) HeapFreeFn(nullptr, piece.first);
+        }
     }
     ParallelBlocks(const ParallelBlocks&) = delete;
     ParallelBlocks& operator=(const ParallelBlocks&) = delete;
@@ -457,22 +767,60 @@ public:
         return !threads_.empty();
     }
 
-    SRes Entry(UInt32 i, const Byte** data, size_t* length) override {
-        *data = nullptr;
-        *length = 0;
+    SRes Begin(UInt32 i, bool* checked) override {
+        *checked = true;
+        whole_ = nullptr;
+        left_ = 0;
         const UInt32 folder = db_.FileToFolder[i];
         std::unique_lock<std::mutex> guard(lock_);
         // The writer has moved on: the blocks before this entry's are done with.
-        while (current_ < blocks_.size() && blocks_[current_].folder != folder) Release(current_++);
+        while (current_ < blocks_.size() && blocks_[current_].folder != folder) Release(guard, current_++);
         if (current_ == blocks_.size()) return SZ_ERROR_FAIL;
         Block& b = blocks_[current_];
+        const UInt64 blockStart = db_.UnpackPositions[db_.FolderToFile[folder]];
+        const UInt64 start = db_.UnpackPositions[i] - blockStart;
+        const UInt64 length = db_.UnpackPositions[i + 1] - db_.UnpackPositions[i];
+        if (b.streamed) {
+            *checked = false;
+            // Entries not written (skipped ones) are read past.
+            while (b.consumed < start) {
+                const Byte* data = nullptr;
+                size_t n = 0;
+                RINOK(NextPiece(guard, b, start - b.consumed, &data, &n));
+            }
+            left_ = length;
+            return SZ_OK;
+        }
         blockReady_.wait(guard, [&] { return b.ready; });
         if (b.res != SZ_OK && i >= b.failedFile) return b.res;
         // Checked by the worker through SzArEx_Extract: the entry lies inside the buffer.
-        const UInt64 blockStart = db_.UnpackPositions[db_.FolderToFile[folder]];
-        const size_t offset = static_cast<size_t>(db_.UnpackPositions[i] - blockStart);
-        *length = static_cast<size_t>(db_.UnpackPositions[i + 1] - db_.UnpackPositions[i]);
-        *data = b.buffer ? b.buffer + offset : nullptr;
+        whole_ = b.buffer ? b.buffer + static_cast<size_t>(start) : nullptr;
+        left_ = length;
+        return SZ_OK;
+    }
+
+    SRes Piece(const Byte** data, size_t* length) override {
+        *data = nullptr;
+        *length = 0;
+        std::unique_lock<std::mutex> guard(lock_);
+        Block& b = blocks_[current_];
+        if (!b.streamed) {
+            *data = whole_;
+            *length = static_cast<size_t>(left_);
+            left_ = 0;
+            return SZ_OK;
+        }
+        if (left_ == 0) {
+            DropUsedPiece(b);
+            // The block's last bytes count once the worker has checked all of it.
+            if (b.consumed == b.unpackSize) {
+                blockReady_.wait(guard, [&] { return b.ready; });
+                return b.res;
+            }
+            return SZ_OK;
+        }
+        RINOK(NextPiece(guard, b, left_, data, length));
+        left_ -= *length;
         return SZ_OK;
     }
 
@@ -545,18 +893,51 @@ private:
     // Under lock_: the next block may be handed out.
     bool CanTake() const {
         if (next_ >= end_.load() || inFlight_ >= limit_) return false;
-        return inFlight_ == 0 || bytesInFlight_ + blocks_[next_].unpackSize <= budget_;
+        return inFlight_ == 0 || bytesInFlight_ + blocks_[next_].cost <= budget_;
     }
 
-    // Under lock_: the writer is done with block `index`.
-    void Release(size_t index) {
+    // Under lock_: the writer is done with the first piece of streamed block `b`
+    // if it has used all of it.
+    void DropUsedPiece(Block& b) {
+        if (b.pieces.empty() || b.pieceAt < b.pieces.front().second) return;
+        HeapFreeFn(nullptr, b.pieces.front().first);
+        b.pieces.pop_front();
+        b.pieceAt = 0;
+        workReady_.notify_all();
+    }
+
+    // Under lock_: up to `most` next bytes of streamed block `b`, waiting for
+    // the worker; its code when it fails before them.
+    SRes NextPiece(std::unique_lock<std::mutex>& guard, Block& b, UInt64 most, const Byte** data, size_t* n) {
+        DropUsedPiece(b);
+        blockReady_.wait(guard, [&] { return !b.pieces.empty() || b.ready; });
+        if (b.pieces.empty()) return b.res != SZ_OK ? b.res : SZ_ERROR_DATA;
+        const auto& piece = b.pieces.front();
+        *n = static_cast<size_t>(std::min<UInt64>(most, piece.second - b.pieceAt));
+        *data = piece.first + b.pieceAt;
+        b.pieceAt += *n;
+        b.consumed += *n;
+        return SZ_OK;
+    }
+
+    // Under lock_: the writer is done with block `index`. A streamed block
+    // the writer left before its end is decoded to its end and dropped.
+    void Release(std::unique_lock<std::mutex>& guard, size_t index) {
         Block& b = blocks_[index];
-        if (!b.taken || !b.ready) return;  // not reached: the writer waits for each block in turn
+        if (!b.taken) return;  // not reached: the writer waits for each block in turn
+        for (;;) {
+            for (auto& piece : b.pieces) HeapFreeFn(nullptr, piece.first);
+            b.pieces.clear();
+            b.pieceAt = 0;
+            if (b.ready) break;
+            workReady_.notify_all();
+            blockReady_.wait(guard);
+        }
         HeapFreeFn(nullptr, b.buffer);
         b.buffer = nullptr;
         b.taken = false;
         --inFlight_;
-        bytesInFlight_ -= b.unpackSize;
+        bytesInFlight_ -= b.cost;
         workReady_.notify_all();
     }
 
@@ -580,7 +961,7 @@ private:
                 index = next_++;
                 blocks_[index].taken = true;
                 ++inFlight_;
-                bytesInFlight_ += blocks_[index].unpackSize;
+                bytesInFlight_ += blocks_[index].cost;
             }
             const Block& b = blocks_[index];  // folder and entries do not change
             UInt32 cached = 0xFFFFFFFF;
@@ -590,8 +971,9 @@ private:
             UInt32 failed = b.firstFile;
             view.block = index;
             LookToRead2_INIT(&look);
+            if (b.streamed && res == SZ_OK) res = Stream(index, look.vt);
             // The first entry decodes the folder; every entry's checksum is checked.
-            for (UInt32 i = b.firstFile; res == SZ_OK && i <= b.lastFile; ++i) {
+            for (UInt32 i = b.firstFile; !b.streamed && res == SZ_OK && i <= b.lastFile; ++i) {
                 if (db_.FileToFolder[i] != b.folder) continue;
                 size_t offset = 0, length = 0;
                 res = SzArEx_Extract(&db_, &look.vt, i, &cached, &buffer, &bufferSize, &offset, &length, &alloc,
@@ -610,6 +992,40 @@ private:
             }
             blockReady_.notify_all();
         }
+    }
+
+    // Decodes streamed block `index` piece by piece, handing each to the
+    // writer, at most kPiecesAhead ahead of it.
+    SRes Stream(size_t index, const ILookInStream& in) {
+        const Block& b = blocks_[index];
+        std::unique_ptr<FolderStream> stream(new (std::nothrow) FolderStream);
+        if (!stream) return SZ_ERROR_MEM;
+        RINOK(stream->Open(db_, b.folder, &in));
+        UInt64 left = b.unpackSize;
+        while (left > 0) {
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                workReady_.wait(guard, [&] { return b.pieces.size() < kPiecesAhead || index >= end_.load(); });
+                if (index >= end_.load()) return SZ_ERROR_READ;  // given up: the result is thrown away
+            }
+            const size_t n = static_cast<size_t>(std::min<UInt64>(kChunkSize, left));
+            HeapBlock piece;
+            piece.p = HeapAllocFn(nullptr, n);
+            if (!piece.p) return SZ_ERROR_MEM;
+            size_t got = 0;
+            SRes res = stream->Read(static_cast<Byte*>(piece.p), n, &got);
+            if (res == SZ_OK && got != n) res = SZ_ERROR_DATA;
+            left -= got;
+            // What was decoded before a fault still goes to the writer.
+            if (got != 0) {
+                std::lock_guard<std::mutex> guard(lock_);
+                blocks_[index].pieces.emplace_back(static_cast<Byte*>(piece.p), got);
+                piece.p = nullptr;
+            }
+            blockReady_.notify_all();
+            if (res != SZ_OK) return res;
+        }
+        return SZ_OK;
     }
 
     static constexpr uint64_t kUnknownPosition = ~0ull;
@@ -631,6 +1047,9 @@ private:
     const uint64_t budget_;
     std::atomic<size_t> end_;  // blocks from this index on are not decoded
     std::vector<std::thread> threads_;
+    // The writer's entry: its bytes in a whole block, and how many are left.
+    const Byte* whole_ = nullptr;
+    UInt64 left_ = 0;
 };
 }  // namespace
 
@@ -667,16 +1086,17 @@ int WriteEntries(const CSzArEx& db, BlockSource& blocks, const wchar_t* outDir,
         if (units == 0) entry[0] = L'\0';
 
         const bool isDir = SzArEx_IsDir(&db, i);
-        const Byte* data = nullptr;
-        size_t length = 0;
+        BlockSource* source = nullptr;
+        bool checked = true;
         // Entries without data (directories, empty files) have no folder and
         // are not passed to the decoder, which would drop its cached folder.
         if (!isDir && db.FileToFolder[i] != 0xFFFFFFFF) {
-            const SRes res = blocks.Entry(i, &data, &length);
+            const SRes res = blocks.Begin(i, &checked);
             if (res != SZ_OK) {
                 result = res;
                 break;
             }
+            source = &blocks;
         }
 
         // Parent directories from the entry's own path ('/' separates; the
@@ -693,7 +1113,8 @@ int WriteEntries(const CSzArEx& db, BlockSource& blocks, const wchar_t* outDir,
             continue;
         }
 
-        const EntryFile entryFile{data, length, SzBitWithVals_Check(&db.MTime, i) ? &db.MTime.Vals[i] : nullptr,
+        const UInt32* crc = !checked && SzBitWithVals_Check(&db.CRCs, i) ? &db.CRCs.Vals[i] : nullptr;
+        const EntryFile entryFile{source, crc, SzBitWithVals_Check(&db.MTime, i) ? &db.MTime.Vals[i] : nullptr,
                                   SzBitWithVals_Check(&db.Attribs, i), db.Attribs.Vals ? db.Attribs.Vals[i] : 0};
         const WriteOutcome outcome = WriteExtractedFile(path, entryFile, onCreateFileFailed);
         result = outcome.result;

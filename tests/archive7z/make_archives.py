@@ -251,6 +251,28 @@ def make_blocks(out, work, rng):
     run7z(csrc, "a", "-t7z", "-bd", "-mmt=1", "-mf=BCJ2", "-m0=LZMA", "-ms=2f", name, *code)
 
 
+def make_stream(out, rng):
+    """Solid blocks of x86-filtered code several decoded pieces long, one of
+    each main coder, with a big file in the middle; the sources stay beside
+    them for comparison, and a copy of the LZMA2 one is corrupt halfway
+    through, inside the big file."""
+    src = os.path.join(out, "stream_src")
+    if os.path.exists(src):
+        shutil.rmtree(src)
+    sizes = [("bin/a.exe", 300000), ("bin/big.dll", 2500000), ("bin/c.exe", 200000), ("bin/d.sys", 600000)]
+    for k, (rel, size) in enumerate(sizes):
+        write(os.path.join(src, rel), fake_code(rng, size), T_RW + k)
+    names = [rel for rel, _ in sizes]
+    for coder in ("LZMA2", "LZMA"):
+        name = os.path.join(out, f"stream_{coder.lower()}_x86.7z")
+        fresh(name)
+        run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-mf=BCJ", f"-m0={coder}", "-ms=on", name, *names)
+    with open(os.path.join(out, "stream_lzma2_x86.7z"), "rb") as f:
+        data = f.read()
+    with open(os.path.join(out, "stream_corrupt.7z"), "wb") as f:
+        f.write(flip_in_the_middle(data))
+
+
 def make_payload(out, work, rng):
     src = os.path.join(work, "payload")
     write(os.path.join(src, "app.exe"), fake_code(rng, 30000), T_RW)
@@ -292,6 +314,7 @@ def main():
         make_empty(out, work)
         make_unsafe(out, work)
         make_blocks(out, work, rng)
+        make_stream(out, rng)
     for root, dirs, files in os.walk(work):
         for n in dirs + files:
             os.chmod(os.path.join(root, n), 0o755)
