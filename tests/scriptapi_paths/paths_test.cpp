@@ -332,7 +332,27 @@ std::vector<std::string> FilesUnder(const std::wstring& dir) {
     return lines;
 }
 
-TEST_F(Paths, UnCompressAResourceOfManyBlocksReadFromTheProgramFile) {
+// The many-block payload extracted from a resource of the test program.
+class PayloadBlocks : public Paths {
+protected:
+    // The tree under dir_ is the one the same archive gives when extracted
+    // from its file (into dir_\\from-file).
+    void ExpectSameAsFromArchiveFile() {
+        const std::wstring fromFile = dir_ + L"\\from-file";
+        ASSERT_TRUE(::CreateDirectoryW(fromFile.c_str(), nullptr));
+        const std::wstring archive = testutil::CurrentDir() + L"\\archives\\payload_blocks.7z";
+        Run("qvr_ok = Lua_UnCompress7z(" + Lit(archive) + ", " + Lit(fromFile) + ", true)");
+        ASSERT_TRUE(Bool("qvr_ok"));
+        std::vector<std::string> fromResource = FilesUnder(dir_);
+        fromResource.erase(std::remove_if(fromResource.begin(), fromResource.end(),
+                                          [](const std::string& l) { return l.rfind("from-file", 0) == 0; }),
+                           fromResource.end());
+        EXPECT_EQ(fromResource, FilesUnder(fromFile));
+        EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);  // folders d0..d5 and d0\\empty, 36 files
+    }
+};
+
+TEST_F(PayloadBlocks, UnCompressAResourceOfManyBlocksReadFromTheProgramFile) {
     // The resource as the program carries it, its first two bytes exchanged.
     HMODULE self = ::GetModuleHandleW(nullptr);
     HRSRC info = ::FindResourceW(self, L"BLOCKS.7Z", L"_7Z");
@@ -365,22 +385,12 @@ TEST_F(Paths, UnCompressAResourceOfManyBlocksReadFromTheProgramFile) {
     EXPECT_EQ(std::string(bytes, 2), "7z");
 
     // The same files as from the archive file itself.
-    const std::wstring fromFile = dir_ + L"\\from-file";
-    ASSERT_TRUE(::CreateDirectoryW(fromFile.c_str(), nullptr));
-    const std::wstring archive = testutil::CurrentDir() + L"\\archives\\payload_blocks.7z";
-    Run("qvr_ok = Lua_UnCompress7z(" + Lit(archive) + ", " + Lit(fromFile) + ", true)");
-    ASSERT_TRUE(Bool("qvr_ok"));
-    std::vector<std::string> fromResource = FilesUnder(dir_);
-    fromResource.erase(std::remove_if(fromResource.begin(), fromResource.end(),
-                                      [](const std::string& l) { return l.rfind("from-file", 0) == 0; }),
-                       fromResource.end());
-    EXPECT_EQ(fromResource, FilesUnder(fromFile));
-    EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);  // folders d0..d5 and d0\empty, 36 files
+    ExpectSameAsFromArchiveFile();
 }
 
 // When the program's file cannot be opened (here: renamed while it runs), the
 // payload is read from the mapped resource in place, with the same result.
-TEST_F(Paths, UnCompressReadsTheMappedResourceWhenTheProgramFileIsGone) {
+TEST_F(PayloadBlocks, UnCompressReadsTheMappedResourceWhenTheProgramFileIsGone) {
     wchar_t exe[MAX_PATH] = {};
     ASSERT_GT(::GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
     const std::wstring moved = std::wstring(exe) + L".moved";
@@ -400,17 +410,7 @@ TEST_F(Paths, UnCompressReadsTheMappedResourceWhenTheProgramFileIsGone) {
 
     Run("qvr_ok = Lua_UnCompress7z('FALLBACK.7Z', " + Lit(dir_) + ", false)");
     EXPECT_TRUE(Bool("qvr_ok"));
-    const std::wstring fromFile = dir_ + L"\\from-file";
-    ASSERT_TRUE(::CreateDirectoryW(fromFile.c_str(), nullptr));
-    const std::wstring archive = testutil::CurrentDir() + L"\\archives\\payload_blocks.7z";
-    Run("qvr_ok = Lua_UnCompress7z(" + Lit(archive) + ", " + Lit(fromFile) + ", true)");
-    ASSERT_TRUE(Bool("qvr_ok"));
-    std::vector<std::string> fromResource = FilesUnder(dir_);
-    fromResource.erase(std::remove_if(fromResource.begin(), fromResource.end(),
-                                      [](const std::string& l) { return l.rfind("from-file", 0) == 0; }),
-                       fromResource.end());
-    EXPECT_EQ(fromResource, FilesUnder(fromFile));
-    EXPECT_EQ(fromResource.size(), 6u + 36u + 1u);
+    ExpectSameAsFromArchiveFile();
 }
 
 // Blocks that are not file data of the program's image are not looked for
