@@ -40,23 +40,10 @@ cmake --build "$BUILD_DIR" -j"$(nproc)"
 echo "build: $(( $(date +%s) - t0 )) s" >&2
 
 # Windows programs that show windows need an X display; CI has none.
-xvfb_pid=""
-start_display() {
-  if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 90 99); do
-      [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-      Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=:$n
-      for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-      echo "Xvfb on $DISPLAY" >&2
-      break
-    done
-  fi
-}
+. "$root/cmake/display.sh"
 stop_all() {
   "$BUILD_DIR/wine-run" --kill >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_display
 }
 trap stop_all EXIT
 
