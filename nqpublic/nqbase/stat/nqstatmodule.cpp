@@ -2,8 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,48 @@ void AppendToActionLog(const std::wstring& path, unsigned actionId) {
     DWORD written = 0;
     ::WriteFile(file.get(), line, static_cast<DWORD>(n), &written, nullptr);
 }
+
+// The outcome of one task on the worker, awaited with a bound by the thread
+// that posted it. A task that never ran (not accepted by the pool, or
+// dropped before it ran) leaves it settled without a value, so the waiter
+// does not sit out its bound for a task that is gone.
+class Outcome {
+public:
+    void Settle(bool value) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (settled_) return;
+            settled_ = true;
+            value_ = value;
+        }
+        changed_.notify_all();
+    }
+    // True when settled within `bound`.
+    bool WaitFor(std::chrono::milliseconds bound) {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, bound, [this] { return settled_; });
+    }
+    bool Value() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return value_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool settled_ = false;
+    bool value_ = false;
+};
+
+// Held by a task's closure: settles the outcome as "did not run" when the
+// closure is destroyed without having settled it.
+struct OutcomeGuard {
+    explicit OutcomeGuard(std::shared_ptr<Outcome> o) : outcome(std::move(o)) {}
+    OutcomeGuard(const OutcomeGuard&) = delete;
+    OutcomeGuard& operator=(const OutcomeGuard&) = delete;
+    ~OutcomeGuard() { outcome->Settle(false); }
+    std::shared_ptr<Outcome> outcome;
+};
 
 DWORD MsLeft(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -196,9 +239,9 @@ bool NQStatModule::InitStat(int appId, unsigned unionId, const std::wstring& dis
     const unsigned appId8 = static_cast<unsigned>(appId) & 0xFFu;
     const unsigned unionId16 = unionId & 0xFFFFu;
 
-    auto result = std::make_shared<std::promise<bool>>();
-    std::future<bool> done = result->get_future();
-    PostTask(std::make_shared<EasyTask0>([link, result, appId8, unionId16, version, host] {
+    auto done = std::make_shared<Outcome>();
+    auto settle = std::make_shared<OutcomeGuard>(done);
+    PostTask(std::make_shared<EasyTask0>([link, settle, appId8, unionId16, version, host] {
         link->Call<IdFn>(kStatAppId, appId8);
         link->Call<IdFn>(kStatUnionId, unionId16);
         link->Call<VersionExFn>(kStatVersionEx, version[0], version[1], version[2], version[3]);
@@ -209,21 +252,22 @@ bool NQStatModule::InitStat(int appId, unsigned unionId, const std::wstring& dis
             ok = reinterpret_cast<InitFn>(link->fn[kStatInit])() != 0;
             link->calling = nullptr;
         }
-        result->set_value(ok);
+        settle->outcome->Settle(ok);
     }));
+    settle.reset();  // the task's closure holds the only guard now
     {
         std::lock_guard<std::mutex> post(postLock_);
         link_ = link;
     }
 
-    if (done.wait_for(std::chrono::milliseconds(kInitBoundMs)) != std::future_status::ready) {
+    if (!done->WaitFor(std::chrono::milliseconds(kInitBoundMs))) {
         link->off = true;
         const char* stuck = link->calling.load();
         LOG_INFO("statistics off: {} did not return from {} within {} ms; the installer goes on without statistics",
                  Utf8(path), stuck ? stuck : "its initialisation", kInitBoundMs);
         return false;
     }
-    initResult_ = done.get();
+    initResult_ = done->Value();
     LOG_INFO("statistics: {} loaded; app id {}, union id {}, version {}.{}.{}.{}, dispatch {}:{}; stat_init {}",
              Utf8(path), appId8, unionId16, version[0], version[1], version[2], version[3], Utf8(dispatchHost),
              kDispatchPort, !link->fn[kStatInit] ? "missing" : initResult_ ? "succeeded" : "failed");
@@ -265,14 +309,15 @@ bool NQStatModule::Shutdown(DWORD boundMs) {
         LOG_INFO("statistics: stopping; waiting at most {} ms for {}", boundMs, Utf8(kDllName));
         if (!link->fn[kStatOffline]) LOG_INFO("statistics: stat_offline is not exported; skipped");
         if (!link->fn[kStatClose]) LOG_INFO("statistics: stat_close is not exported; skipped");
-        auto finished = std::make_shared<std::promise<void>>();
-        std::future<void> done = finished->get_future();
-        PostTask(std::make_shared<EasyTask0>([link, finished] {
+        auto done = std::make_shared<Outcome>();
+        auto settle = std::make_shared<OutcomeGuard>(done);
+        PostTask(std::make_shared<EasyTask0>([link, settle] {
             link->Call<VoidFn>(kStatOffline);
             link->Call<CloseFn>(kStatClose, kCloseWaitMs);
-            finished->set_value();
+            settle->outcome->Settle(true);
         }));
-        callsEnded = done.wait_for(std::chrono::milliseconds(MsLeft(deadline))) == std::future_status::ready;
+        settle.reset();
+        callsEnded = done->WaitFor(std::chrono::milliseconds(MsLeft(deadline)));
     }
     const bool workersEnded = StopWorkers(link && link->off ? 0 : MsLeft(deadline));
 
