@@ -1,19 +1,25 @@
 # The C++ runtime the shipped engine links: the toolchain's static libstdc++
-# with the per-function unwind entries of its two string instantiation
-# objects removed.
+# with the unwind tables taken out of the objects behind std::string's
+# instantiations and the messages of the standard exception classes.
 #
 # The linker keeps every unwind table (.eh_frame*) it is given, and an unwind
-# table keeps the function it describes: the library's explicit instantiations
-# of std::string (the SSO one, and the copy-on-write one its exception classes
-# store their messages in) have one unwind entry per function, so the whole of
-# both (about 60 KB) landed in the engine although it calls a handful of their
-# functions. Without those entries --gc-sections drops the rest.
+# table keeps every function it describes. The library's explicit
+# instantiations of std::string (the SSO one, and the copy-on-write one the
+# exception classes keep their messages in), the message storage of
+# std::logic_error and std::runtime_error (with its transactional-memory
+# copies) and std::random_device (which the copy-on-write instantiation names)
+# came whole into the engine, about 75 KB,
+# although it calls a handful of their functions. Without their unwind tables
+# --gc-sections drops the rest.
 #
-# What changes: an exception raised inside one of the few functions taken from
-# them (std::bad_alloc while an exception's message is copied, or while
-# std::system_error builds its text) cannot unwind through that frame and ends
-# the process, as an uncaught exception would. The engine's own string code is
-# compiled into its objects (C++20) and keeps its unwind tables.
+# What changes: an exception raised inside one of those few functions
+# (std::bad_alloc while an exception's message is allocated or copied)
+# cannot unwind through that frame and ends the process, as an uncaught
+# exception would. Exceptions raised elsewhere, the standard exceptions among
+# them, are thrown and caught as before (tests/spine/lean_runtime.cpp).
+# std::system_error keeps its tables: the library raises it from that object.
+# The engine's own string code is compiled into its objects (C++20)
+# and keeps its unwind tables.
 #
 # qvr_use_lean_stdcxx(<target>) makes <target> link it.
 

@@ -65,7 +65,14 @@ mkdir -p "$work/lua" && tar -xf "$(orig_tarball lua5.2)" -C "$work/lua" --strip-
   objs=()
   for f in *.c; do
     case $f in lua.c|luac.c) continue;; esac
-    $CC -Os $sections -fno-asynchronous-unwind-tables $(prefix_map "$work/lua") -DLUA_COMPAT_ALL -c "$f" -o "${f%.c}.o"
+    # io.read("*n") scans numbers with the system C library's fscanf, as Lua
+    # built with Microsoft's compiler does (the C99 scanner is 16 KB of the
+    # engine for this one call); what io.write prints stays the C99 printf's,
+    # the same text as tostring.
+    stdio=()
+    [ "$f" = liolib.c ] && stdio=(-D__USE_MINGW_ANSI_STDIO=0 -Dfprintf=__mingw_fprintf)
+    $CC -Os $sections -fno-asynchronous-unwind-tables $(prefix_map "$work/lua") -DLUA_COMPAT_ALL "${stdio[@]}" \
+      -c "$f" -o "${f%.c}.o"
     objs+=("${f%.c}.o")
   done
   $AR rcs "$prefix/lib/liblua52.a" "${objs[@]}"
@@ -98,7 +105,11 @@ cdir=$(dirname "$(find "$work/7zip" -path '*/C/7zDec.c' | head -1)")
     # room in every installer file.
     data=$sections
     [ "$f" = 7zCrc.c ] && data=-ffunction-sections
-    $CC -O2 $data -fno-asynchronous-unwind-tables $(prefix_map "$work/7zip") -D_7ZIP_PPMD_SUPPPORT_OFF \
+    # Speed where the bytes pass: the decoders, filters, CRC and the folder
+    # driver; the archive's header reader and the rest are built for size.
+    opt=-O2
+    case $f in 7zAlloc.c|7zArcIn.c|7zBuf.c|7zBuf2.c|7zFile.c|7zStream.c|BraIA64.c|CpuArch.c|Delta.c) opt=-Os;; esac
+    $CC $opt $data -fno-asynchronous-unwind-tables $(prefix_map "$work/7zip") -D_7ZIP_PPMD_SUPPPORT_OFF \
       -DZ7_PPMD_SUPPORT_OFF -c "$f" -o "${f%.c}.o"
     objs+=("${f%.c}.o")
   done
@@ -131,8 +142,11 @@ cp "$work/wx/$base/src/nanosvg.h" "$work/wx/$base/src/nanosvgrast.h" "$prefix/in
 
 # ---- libcurl with Schannel ---------------------------------------------------
 # Only what an HTTP(S) POST needs: no other protocol, no proxies, cookies, HSTS,
-# alt-svc, DNS over HTTPS, netrc, MIME forms, digest/NTLM/AWS authentication or
-# option introspection. Built for size, unused functions dropped when the
+# alt-svc, DNS over HTTPS, netrc, MIME forms, digest/NTLM/AWS authentication,
+# option introspection, IPv6 (the client asks for IPv4 only) or the wake-up
+# socket pair of the multi interface (the easy interface never wakes it).
+# libcurl formats its text itself; the few status lines and host:port pairs it
+# scans go through the system C library's sscanf, not the C99 one (16 KB). Built for size, unused functions dropped when the
 # engine links.
 log "libcurl (Schannel, static)"
 fetch curl
@@ -141,7 +155,7 @@ tar -xf "$(orig_tarball curl)" -C "$work/curl" --strip-components=1
 cmake -S "$work/curl" -B "$work/curl-build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$here/toolchain-mingw32.cmake" \
   -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DCMAKE_C_FLAGS="$sections -fno-asynchronous-unwind-tables $(prefix_map "$work/curl") $(prefix_map "$work/curl-build")" \
+  -DCMAKE_C_FLAGS="$sections -fno-asynchronous-unwind-tables -D__USE_MINGW_ANSI_STDIO=0 $(prefix_map "$work/curl") $(prefix_map "$work/curl-build")" \
   -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
   -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
@@ -150,7 +164,7 @@ cmake -S "$work/curl" -B "$work/curl-build" -G Ninja \
   -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_LIBCURL_OPTION=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON \
   -DCURL_DISABLE_NTLM=ON -DCURL_DISABLE_CRYPTO_AUTH=ON -DCURL_DISABLE_PROXY=ON -DCURL_DISABLE_PARSEDATE=ON \
   -DCURL_DISABLE_PROGRESS_METER=ON -DCURL_DISABLE_SHUFFLE_DNS=ON -DENABLE_UNIX_SOCKETS=OFF \
-  -DENABLE_UNICODE=OFF >&2
+  -DCURL_DISABLE_SOCKETPAIR=ON -DENABLE_IPV6=OFF -DENABLE_UNICODE=OFF >&2
 cmake --build "$work/curl-build" -j"$JOBS" >&2
 cmake --install "$work/curl-build" >&2
 

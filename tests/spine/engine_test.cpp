@@ -179,4 +179,31 @@ TEST_F(Engine, CallbackPassesPathsAndCodesAndRestoresTheStack) {
     EXPECT_FALSE(static_cast<bool>(none));
 }
 
+// Numbers through the io library: io.write prints them as tostring does (two
+// exponent digits, 14 significant ones), io.read("*n") reads decimal numbers
+// back and gives nil where none starts.
+TEST_F(Engine, IoLibraryWritesAndReadsNumbers) {
+    ASSERT_TRUE(Run(
+        "local path = os.getenv('TEMP') .. '\\\\qvr_io_numbers.txt'\n"
+        "local f = assert(io.open(path, 'w'))\n"
+        "local values = {1e20, 0.1, -3, 2^53, 1/3, 123456789012, -2.5e-7}\n"
+        "for i, v in ipairs(values) do f:write(v, i < #values and ' ' or '\\n') end\n"
+        "f:write('  12.5\\n-3e2\\t7 +4.25E+01 .5 abc')\n"
+        "f:close()\n"
+        "f = assert(io.open(path, 'r'))\n"
+        "local written = f:read('*l')\n"
+        "local expected = {}\n"
+        "for i, v in ipairs(values) do expected[i] = tostring(v) end\n"
+        "assert(written == table.concat(expected, ' '), written)\n"
+        "assert(written == '1e+20 0.1 -3 9.007199254741e+15 0.33333333333333 123456789012 -2.5e-07', written)\n"
+        "local a, b, c, d, e = f:read('*n', '*n', '*n', '*n', '*n')\n"
+        "assert(a == 12.5 and b == -300 and c == 7 and d == 42.5 and e == 0.5, tostring(a)..' '..tostring(b)..' '..tostring(c)..' '..tostring(d)..' '..tostring(e))\n"
+        "assert(f:read('*n') == nil)\n"
+        "assert(f:read('*a') == 'abc')\n"
+        "f:close()\n"
+        "os.remove(path)\n"
+        "qvr_io_numbers_ok = 1\n"));
+    EXPECT_EQ(scriptglobals::GetInt(L, "qvr_io_numbers_ok"), 1);
+}
+
 }  // namespace

@@ -16,10 +16,15 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
+// nanosvg reads colours with sscanf ("#%2x%2x%2x", "rgb(%u, %u, %u)" and the
+// like): the system C library's sscanf reads these formats as the C99 one
+// does, and the engine then carries no C99 scanner (16 KB).
+#define sscanf __ms_sscanf
 #define NANOSVG_IMPLEMENTATION
 #include <nanosvg.h>
 #define NANOSVGRAST_IMPLEMENTATION
 #include <nanosvgrast.h>
+#undef sscanf
 
 namespace SkinUI {
 namespace {
