@@ -1,5 +1,5 @@
-# Third-party libraries built by cmake/build-deps.sh into QVR_DEPS_PREFIX, and
-# the MinGW zlib. Each becomes one interface target named qvr::<name>.
+# Third-party libraries built by cmake/build-deps.sh into QVR_DEPS_PREFIX. Each
+# becomes one interface target named qvr::<name>.
 set(QVR_DEPS_PREFIX "" CACHE PATH "Prefix printed by cmake/build-deps.sh")
 if(NOT QVR_DEPS_PREFIX OR NOT EXISTS "${QVR_DEPS_PREFIX}/.complete")
   message(FATAL_ERROR "QVR_DEPS_PREFIX must point at a finished cmake/build-deps.sh prefix")
@@ -22,9 +22,7 @@ qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a ws2_32 crypt32 bcryp
         DEFS CURL_STATICLIB)
 qvr_dep(nanosvg INCLUDE ${_P}/include/nanosvg)
 qvr_dep(stb INCLUDE ${_P}/include/stb)
-find_library(QVR_ZLIB NAMES libz.a z REQUIRED)
-find_path(QVR_ZLIB_INCLUDE zlib.h REQUIRED)
-qvr_dep(zlib INCLUDE ${QVR_ZLIB_INCLUDE} LIBS ${QVR_ZLIB})
+qvr_dep(zlib INCLUDE ${_P}/include/zlib LIBS ${_P}/lib/libz.a)
 qvr_dep(gtest INCLUDE ${_P}/include LIBS ${_P}/lib/libgmock.a ${_P}/lib/libgtest.a)
 qvr_dep(gtest_main INCLUDE ${_P}/include LIBS ${_P}/lib/libgtest_main.a qvr::gtest)
 

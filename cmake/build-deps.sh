@@ -30,7 +30,7 @@ log() { printf '[deps] %s\n' "$*" >&2; }
 
 srcver() { apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/{print $2; exit}'; }
 
-SRC_PKGS=(lua5.2 curl 7zip wxwidgets3.2)
+SRC_PKGS=(lua5.2 curl 7zip zlib wxwidgets3.2)
 key_input=$( {
   cat "$0"
   $CXX --version | head -1
@@ -139,6 +139,30 @@ base=${member%/src/nanosvg.h}
 tar -xf "$tarball" -C "$work/wx" "$base/src/nanosvg.h" "$base/src/nanosvgrast.h"
 mkdir -p "$prefix/include/nanosvg"
 cp "$work/wx/$base/src/nanosvg.h" "$work/wx/$base/src/nanosvgrast.h" "$prefix/include/nanosvg/"
+
+# ---- zlib -----------------------------------------------------------------------
+# Raw inflate and CRC-32 for the skin package (and deflate for the packager).
+# Built from the source package rather than taken from the MinGW binary one:
+# every function in a section of its own and no unwind tables, so the engine
+# keeps only what it calls (about 13 KB less). Inflate and the checksums keep
+# -O2, the rest is built for size.
+log "zlib"
+fetch zlib
+mkdir -p "$work/zlib" && tar -xf "$(orig_tarball zlib)" -C "$work/zlib" --strip-components=1
+(
+  cd "$work/zlib"
+  objs=()
+  for f in adler32.c compress.c crc32.c deflate.c infback.c inffast.c inflate.c inftrees.c trees.c uncompr.c \
+           zutil.c; do
+    opt=-Os
+    case $f in adler32.c|crc32.c|inffast.c|inflate.c|inftrees.c) opt=-O2;; esac
+    $CC $opt $sections -fno-asynchronous-unwind-tables $(prefix_map "$work/zlib") -c "$f" -o "${f%.c}.o"
+    objs+=("${f%.c}.o")
+  done
+  $AR rcs "$prefix/lib/libz.a" "${objs[@]}"
+  mkdir -p "$prefix/include/zlib"
+  cp zlib.h zconf.h "$prefix/include/zlib/"
+)
 
 # ---- libcurl with Schannel ---------------------------------------------------
 # Only what an HTTP(S) POST needs: no other protocol, no proxies, cookies, HSTS,
