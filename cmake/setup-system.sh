@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PKGS_BUILD=(gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
-            binutils-mingw-w64-i686 libz-mingw-w64-dev cmake make ninja-build pkg-config
+            binutils-mingw-w64-i686 cmake make ninja-build pkg-config
             libstb-dev googletest 7zip zip unzip dpkg-dev xz-utils python3
             ccache librsvg2-bin osslsigncode openssl)
 PKGS_RUN=(xvfb xauth xdotool imagemagick x11-utils fonts-wqy-microhei)
