@@ -18,7 +18,11 @@ endfunction()
 qvr_dep(lua INCLUDE ${_P}/include/lua52 LIBS ${_P}/lib/liblua52.a)
 qvr_dep(7zdec INCLUDE ${_P}/include/7zip LIBS ${_P}/lib/lib7zdec.a)
 qvr_dep(7zenc INCLUDE ${_P}/include/7zip LIBS ${_P}/lib/lib7zenc.a ${_P}/lib/lib7zdec.a)
-qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a ws2_32 crypt32 bcrypt secur32 advapi32 iphlpapi
+# The socket, certificate and random-number DLLs are bound on first use
+# (qvr_lazyimport): a run that never goes over the network does not load them.
+include(${CMAKE_SOURCE_DIR}/nqpublic/nqbase/lazyimport/lazyimport.cmake)
+qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a qvr_lazyimport ws2_32 crypt32 bcrypt secur32 advapi32
+        iphlpapi
         DEFS CURL_STATICLIB)
 qvr_dep(nanosvg INCLUDE ${_P}/include/nanosvg)
 qvr_dep(stb INCLUDE ${_P}/include/stb)
