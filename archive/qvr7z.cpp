@@ -384,7 +384,10 @@ WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
 constexpr UInt32 kMethodLzma2 = 0x21;
 constexpr UInt32 kMethodLzma = 0x30101;
 constexpr UInt32 kMethodX86 = 0x3030103;
-constexpr size_t kChunkSize = 1 << 20;  // decoded bytes handed on at a time
+// Decoded bytes handed on at a time. Small pieces keep what a block holds
+// besides its dictionary small; at 64 KiB the turns between the decoding and
+// the writing thread cost nothing measurable.
+constexpr size_t kChunkSize = 1 << 16;
 
 // The common coder chain, decoded piece by piece: one LZMA or LZMA2 coder,
 // alone or feeding the x86 branch filter. Memory is the dictionary (no larger
@@ -678,7 +681,7 @@ private:
     UInt64 left_ = 0;
 };
 
-constexpr size_t kPiecesAhead = 4;  // decoded pieces a streamed block may hold
+constexpr size_t kPiecesAhead = 4;  // decoded pieces a streamed block may hold (256 KiB)
 
 // One solid block (folder) that has file entries, in archive order.
 struct Block {
@@ -687,7 +690,8 @@ struct Block {
     UInt32 lastFile;
     uint64_t unpackSize;
     bool streamed = false;  // decoded as a stream and handed on in pieces
-    uint64_t cost = 0;      // the memory it holds while in flight
+    uint64_t cost = 0;      // the memory it holds while in flight: its unpacked
+                            // size, or (streamed) its dictionary and pieces
     // Filled by the worker that decoded the block, read by the writer once
     // `ready` is set (both under the pipeline's lock).
     bool taken = false;
@@ -727,9 +731,13 @@ constexpr unsigned kMaxWorkers = 16;
 
 // Decodes blocks on worker threads ahead of the writer. A worker takes the
 // next block while fewer than (workers + 1) blocks are decoded, waiting or
-// being written and their unpacked sizes fit the budget (one block always
-// fits), decodes it whole and checks every entry's checksum, then hands it to
-// the writer, which frees it when it moves on to the next block. Workers read
+// being written and their costs fit the budget (one block always fits),
+// decodes it whole and checks every entry's checksum, then hands it to the
+// writer, which frees it when it moves on to the next block. A streamed block
+// is decoded piece by piece, never more than kPiecesAhead pieces ahead of the
+// writer, so a second one in flight would only hold its dictionary and a few
+// pieces waiting: one streamed block is in flight at a time, and its worker
+// decodes while the writer writes. Workers read
 // the archive through views of the one stream, each with its own position,
 // taking turns under a lock. A block that fails ends the decoding of every
 // later block; the destructor ends all of it and waits for the workers.
@@ -893,6 +901,7 @@ private:
     // Under lock_: the next block may be handed out.
     bool CanTake() const {
         if (next_ >= end_.load() || inFlight_ >= limit_) return false;
+        if (blocks_[next_].streamed && streamedInFlight_ > 0) return false;
         return inFlight_ == 0 || bytesInFlight_ + blocks_[next_].cost <= budget_;
     }
 
@@ -937,6 +946,7 @@ private:
         b.buffer = nullptr;
         b.taken = false;
         --inFlight_;
+        if (b.streamed) --streamedInFlight_;
         bytesInFlight_ -= b.cost;
         workReady_.notify_all();
     }
@@ -961,6 +971,7 @@ private:
                 index = next_++;
                 blocks_[index].taken = true;
                 ++inFlight_;
+                if (blocks_[index].streamed) ++streamedInFlight_;
                 bytesInFlight_ += blocks_[index].cost;
             }
             const Block& b = blocks_[index];  // folder and entries do not change
@@ -1042,6 +1053,7 @@ private:
     size_t next_ = 0;                     // the next block to hand to a worker
     size_t current_ = 0;                  // the block the writer is on
     size_t inFlight_ = 0;                 // blocks handed out and not yet released
+    size_t streamedInFlight_ = 0;         // of them streamed blocks
     uint64_t bytesInFlight_ = 0;
     const size_t limit_;
     const uint64_t budget_;

@@ -273,6 +273,32 @@ def make_stream(out, rng):
         f.write(flip_in_the_middle(data))
 
 
+def make_pieces(out, rng):
+    """Streamed blocks of three files whose sizes sit on either side of the
+    64 KiB pieces the installer decodes in, with a dictionary smaller than a
+    block (it wraps while the block is decoded): one LZMA2 archive of text and
+    random bytes, one LZMA archive of x86 code through the filter. The
+    sources stay beside them for comparison."""
+    src = os.path.join(out, "pieces_src")
+    if os.path.exists(src):
+        shutil.rmtree(src)
+    k64 = 65536
+    sizes = [k64 - 1, 1, k64, k64 + 1, 2 * k64 - 1, 3 * k64 + 1, 5 * k64, 7, 4 * k64 - 3]
+    plain, code = [], []
+    for k, size in enumerate(sizes):
+        rel = f"data/p{k}.bin"
+        write(os.path.join(src, rel), rng.randbytes(size) if k % 2 else text(rng, size), T_RW + k)
+        plain.append(rel)
+        rel = f"bin/x{k}.dll"
+        write(os.path.join(src, rel), fake_code(rng, size), T_RO + k)
+        code.append(rel)
+    for name, args, names in (("pieces_lzma2.7z", ["-m0=LZMA2:d=64k"], plain),
+                              ("pieces_lzma_x86.7z", ["-mf=BCJ", "-m0=LZMA:d=64k"], code)):
+        name = os.path.join(out, name)
+        fresh(name)
+        run7z(src, "a", "-t7z", "-bd", "-mmt=1", *args, "-ms=3f", name, *names)
+
+
 def make_payload(out, work, rng):
     src = os.path.join(work, "payload")
     write(os.path.join(src, "app.exe"), fake_code(rng, 30000), T_RW)
@@ -315,6 +341,7 @@ def main():
         make_unsafe(out, work)
         make_blocks(out, work, rng)
         make_stream(out, rng)
+        make_pieces(out, rng)
     for root, dirs, files in os.walk(work):
         for n in dirs + files:
             os.chmod(os.path.join(root, n), 0o755)
