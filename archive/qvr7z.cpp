@@ -1181,9 +1181,15 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
     unsigned workers = options.workers ? options.workers : ExtractionProcessorCount();
     workers = static_cast<unsigned>(std::min<size_t>({workers, kMaxWorkers, blocks.size()}));
     if (workers > 1) {
+        // Streamed blocks are decoded one at a time: threads beyond one per
+        // block decoded whole and one for them would only wait (and each
+        // costs its stack).
+        const size_t whole = static_cast<size_t>(
+            std::count_if(blocks.begin(), blocks.end(), [](const Block& b) { return !b.streamed; }));
+        const unsigned threads = static_cast<unsigned>(std::min<size_t>(workers, whole + 1));
         ParallelBlocks parallel(db, stream, std::move(blocks), workers,
                                 options.memoryBudget ? options.memoryBudget : kDefaultMemoryBudget);
-        if (parallel.Start(workers)) return WriteEntries(db, parallel, outDir, onFileExtracted, onCreateFileFailed);
+        if (parallel.Start(threads)) return WriteEntries(db, parallel, outDir, onFileExtracted, onCreateFileFailed);
     }
     SequentialBlocks sequential(archive);
     return WriteEntries(db, sequential, outDir, onFileExtracted, onCreateFileFailed);
