@@ -1,12 +1,14 @@
-# qvr_lazyimport: a static library with one object per line of imports.txt, so
-# that the linker takes only the functions a program calls. Link it before the
-# system import libraries: a function it provides is then bound lazily
+# qvr_lazy_<dll> (qvr_lazy_ws2_32, qvr_lazy_gdiplus, ...): for each DLL of
+# imports.txt a static library with one object per function, so that the
+# linker takes only the functions a program calls. Link it right before the
+# DLL's own import library: a function it provides is then bound lazily
 # (lazyimport.cpp), the others as usual.
 set(_qvr_lazy_dir ${CMAKE_CURRENT_LIST_DIR})
 set(_qvr_lazy_gen ${CMAKE_BINARY_DIR}/lazyimport)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_qvr_lazy_dir}/imports.txt)
 file(STRINGS ${_qvr_lazy_dir}/imports.txt _qvr_lazy_lines REGEX "^[^#]")
-set(_qvr_lazy_sources ${_qvr_lazy_dir}/lazyimport.cpp)
+add_library(qvr_lazyimport_core STATIC ${_qvr_lazy_dir}/lazyimport.cpp)
+set(_qvr_lazy_dlls "")
 foreach(line ${_qvr_lazy_lines})
   string(REGEX MATCH "^([^ ]+) +(([A-Za-z_0-9]+)@([0-9]+))$" _ok "${line}")
   if(NOT _ok)
@@ -48,8 +50,12 @@ __asm__(
   if(NOT old STREQUAL code)
     file(WRITE ${file} "${code}")
   endif()
-  list(APPEND _qvr_lazy_sources ${file})
+  string(REGEX REPLACE "\\.dll$" "" lib "${dll}")
+  list(APPEND _qvr_lazy_${lib} ${file})
+  list(APPEND _qvr_lazy_dlls ${lib})
 endforeach()
-add_library(qvr_lazyimport STATIC ${_qvr_lazy_sources})
-# One section per object as written: nothing for the section garbage collector to split.
-set_source_files_properties(${_qvr_lazy_sources} PROPERTIES COMPILE_OPTIONS "-fno-function-sections;-fno-data-sections")
+list(REMOVE_DUPLICATES _qvr_lazy_dlls)
+foreach(lib ${_qvr_lazy_dlls})
+  add_library(qvr_lazy_${lib} STATIC ${_qvr_lazy_${lib}})
+  target_link_libraries(qvr_lazy_${lib} PUBLIC qvr_lazyimport_core)
+endforeach()
