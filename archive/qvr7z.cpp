@@ -384,10 +384,11 @@ WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
 constexpr UInt32 kMethodLzma2 = 0x21;
 constexpr UInt32 kMethodLzma = 0x30101;
 constexpr UInt32 kMethodX86 = 0x3030103;
-// Decoded bytes handed on at a time. Small pieces keep what a block holds
-// besides its dictionary small; at 64 KiB the turns between the decoding and
-// the writing thread cost nothing measurable.
-constexpr size_t kChunkSize = 1 << 16;
+// Decoded bytes handed on at a time: small enough that the pieces a block
+// holds besides its dictionary stay small, large enough that the turns
+// between the decoding and the writing thread (each a wait under Wine) and
+// the writes stay few.
+constexpr size_t kChunkSize = 1 << 18;
 
 // The common coder chain, decoded piece by piece: one LZMA or LZMA2 coder,
 // alone or feeding the x86 branch filter. Memory is the dictionary (no larger
@@ -461,7 +462,10 @@ public:
             lzma_.dicBufSize = dicSize;
             LzmaDec_Init(&lzma_);
         }
-        hasCrc_ = SzBitWithVals_Check(&db.db.FolderCRCs, folder);
+        // The writer checks every entry that has a checksum as it takes its
+        // bytes; the folder's own checksum (a folder of one file has both)
+        // would only go over the same bytes again.
+        hasCrc_ = SzBitWithVals_Check(&db.db.FolderCRCs, folder) && !EveryEntryHasCrc(db, folder);
         if (hasCrc_) expectedCrc_ = db.db.FolderCRCs.Vals[folder];
         return LookInStream_SeekTo(in_, db.dataPos + db.db.PackPositions[pack]);
     }
@@ -518,6 +522,17 @@ public:
     }
 
 private:
+    static bool EveryEntryHasCrc(const CSzArEx& db, UInt32 folder) {
+        for (UInt32 i = db.FolderToFile[folder]; i < db.NumFiles; ++i) {
+            if (db.FileToFolder[i] == folder) {
+                if (!SzBitWithVals_Check(&db.CRCs, i)) return false;
+            } else if (db.FileToFolder[i] != 0xFFFFFFFF) {
+                break;
+            }
+        }
+        return true;
+    }
+
     static bool Describe(const CSzArEx& db, UInt32 folder, CSzFolder& f) {
         CSzData sd;
         sd.Data = db.db.CodersData + db.db.FoCodersOffsets[folder];
@@ -681,7 +696,7 @@ private:
     UInt64 left_ = 0;
 };
 
-constexpr size_t kPiecesAhead = 4;  // decoded pieces a streamed block may hold (256 KiB)
+constexpr size_t kPiecesAhead = 3;  // decoded pieces a streamed block may hold ahead of the writer
 
 // One solid block (folder) that has file entries, in archive order.
 struct Block {

@@ -275,15 +275,15 @@ def make_stream(out, rng):
 
 def make_pieces(out, rng):
     """Streamed blocks of three files whose sizes sit on either side of the
-    64 KiB pieces the installer decodes in, with a dictionary smaller than a
+    256 KiB pieces the installer decodes in, with a dictionary smaller than a
     block (it wraps while the block is decoded): one LZMA2 archive of text and
     random bytes, one LZMA archive of x86 code through the filter. The
     sources stay beside them for comparison."""
     src = os.path.join(out, "pieces_src")
     if os.path.exists(src):
         shutil.rmtree(src)
-    k64 = 65536
-    sizes = [k64 - 1, 1, k64, k64 + 1, 2 * k64 - 1, 3 * k64 + 1, 5 * k64, 7, 4 * k64 - 3]
+    piece = 256 * 1024
+    sizes = [piece - 1, 1, piece, piece + 1, 2 * piece + 1, 7, piece - 3]
     plain, code = [], []
     for k, size in enumerate(sizes):
         rel = f"data/p{k}.bin"
@@ -297,6 +297,17 @@ def make_pieces(out, rng):
         name = os.path.join(out, name)
         fresh(name)
         run7z(src, "a", "-t7z", "-bd", "-mmt=1", *args, "-ms=3f", name, *names)
+    # One file of random bytes, a block of its own (LZMA2 stores it as it is),
+    # with one byte of it changed in the archive: only its checksum tells.
+    write(os.path.join(src, "one.bin"), rng.randbytes(3 * piece), T_RW)
+    name = os.path.join(out, "one_stored.7z")
+    fresh(name)
+    run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-m0=LZMA2", name, "one.bin")
+    with open(name, "rb") as f:
+        data = bytearray(f.read())
+    data[32 + 2 * piece] ^= 0x10
+    with open(os.path.join(out, "one_stored_flip.7z"), "wb") as f:
+        f.write(bytes(data))
 
 
 def make_payload(out, work, rng):
