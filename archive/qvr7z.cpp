@@ -602,6 +602,8 @@ private:
 // ---------------------------------------------------------------------------
 // Where the writer gets the bytes of each file entry
 
+constexpr size_t kStreamLookAheadSize = 1 << 16;  // 64 KiB of packed bytes read at a time
+
 // Decodes on the calling thread: a folder of the common chain as a stream,
 // piece by piece, any other whole when its first entry is asked for.
 class SequentialBlocks final : public BlockSource {
@@ -630,12 +632,21 @@ public:
             return res;
         }
         if (!chunk_) chunk_ = static_cast<Byte*>(HeapAllocFn(nullptr, kChunkSize));
-        if (!chunk_) return SZ_ERROR_MEM;
+        if (!streamLookBuf_.p) {
+            // Its own look-ahead, larger than the headers' one: fewer reads.
+            streamLookBuf_.p = HeapAllocFn(nullptr, kStreamLookAheadSize);
+            LookToRead2_CreateVTable(&streamLook_, True);
+            streamLook_.realStream = archive_.look.realStream;
+            streamLook_.buf = static_cast<Byte*>(streamLookBuf_.p);
+            streamLook_.bufSize = kStreamLookAheadSize;
+        }
+        if (!chunk_ || !streamLookBuf_.p) return SZ_ERROR_MEM;
         if (!stream_ || streamFolder_ != folder || streamPosition_ > start) {
             streamFolder_ = 0xFFFFFFFF;
             stream_.reset(new (std::nothrow) FolderStream);
             if (!stream_) return SZ_ERROR_MEM;
-            RINOK(stream_->Open(db_, folder, &archive_.look.vt));
+            LookToRead2_INIT(&streamLook_);
+            RINOK(stream_->Open(db_, folder, &streamLook_.vt));
             streamFolder_ = folder;
             streamPosition_ = 0;
         }
@@ -690,6 +701,8 @@ private:
     UInt32 streamFolder_ = 0xFFFFFFFF;
     UInt64 streamPosition_ = 0;
     Byte* chunk_ = nullptr;
+    HeapBlock streamLookBuf_;
+    CLookToRead2 streamLook_;
     // The entry begun.
     bool streamed_ = false;
     const Byte* whole_ = nullptr;
@@ -704,6 +717,7 @@ struct Block {
     UInt32 firstFile;  // first and last entry whose bytes lie in the folder
     UInt32 lastFile;
     uint64_t unpackSize;
+    uint64_t packSize = 0;
     bool streamed = false;  // decoded as a stream and handed on in pieces
     uint64_t cost = 0;      // the memory it holds while in flight: its unpacked
                             // size, or (streamed) its dictionary and pieces
@@ -733,6 +747,8 @@ std::vector<Block> BlocksOf(const CSzArEx& db) {
         blocks.back().lastFile = i;
     }
     for (Block& b : blocks) {
+        const UInt32* pack = db.db.FoStartPackStreamIndex + b.folder;
+        b.packSize = db.db.PackPositions[pack[1]] - db.db.PackPositions[pack[0]];
         UInt64 memory = 0;
         b.streamed = FolderStream::Handles(db, b.folder, &memory);
         b.cost = b.streamed ? memory + (kPiecesAhead + 1) * kChunkSize : b.unpackSize;
@@ -740,7 +756,7 @@ std::vector<Block> BlocksOf(const CSzArEx& db) {
     return blocks;
 }
 
-constexpr size_t kWorkerLookAheadSize = 1 << 16;     // 64 KiB: fewer turns at the shared stream
+constexpr size_t kWorkerLookAheadSize = kStreamLookAheadSize;  // also fewer turns at the shared stream
 constexpr uint64_t kDefaultMemoryBudget = 192ull << 20;
 constexpr unsigned kMaxWorkers = 16;
 
@@ -1195,6 +1211,14 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
     std::vector<Block> blocks = BlocksOf(db);
     unsigned workers = options.workers ? options.workers : ExtractionProcessorCount();
     workers = static_cast<unsigned>(std::min<size_t>({workers, kMaxWorkers, blocks.size()}));
+    // A streamed block packed to almost its own size is stored, not
+    // compressed: decoding it is copying, and a thread to do that beside the
+    // writing would cost more memory (under Wine about 1 MiB per thread) than
+    // it saves time. Such archives are decoded on the calling thread.
+    const bool decodingWork = std::any_of(blocks.begin(), blocks.end(), [](const Block& b) {
+        return !b.streamed || b.packSize < b.unpackSize - b.unpackSize / 16;
+    });
+    if (!decodingWork) workers = 1;
     if (workers > 1) {
         // Streamed blocks are decoded one at a time: threads beyond one per
         // block decoded whole and one for them would only wait (and each

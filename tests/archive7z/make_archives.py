@@ -308,6 +308,11 @@ def make_pieces(out, rng):
     data[32 + 2 * piece] ^= 0x10
     with open(os.path.join(out, "one_stored_flip.7z"), "wb") as f:
         f.write(bytes(data))
+    # Two such files, a block each.
+    write(os.path.join(src, "two.bin"), rng.randbytes(piece + 5), T_RO)
+    name = os.path.join(out, "stored_blocks.7z")
+    fresh(name)
+    run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-m0=LZMA2", "-ms=1f", name, "one.bin", "two.bin")
 
 
 def make_payload(out, work, rng):

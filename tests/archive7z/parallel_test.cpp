@@ -546,6 +546,24 @@ TEST_F(Parallel, ChangedByteInAStoredBlockFailsTheChecksum) {
     }
 }
 
+// Blocks stored as they are (nothing to decode but copying) are not worth a
+// thread: the calling thread reads and writes them, whatever the workers.
+TEST_F(Parallel, StoredBlocksAreCopiedOnTheCallingThread) {
+    const std::string bytes = Archive(L"stored_blocks.7z");
+    ASSERT_EQ(LayoutOf(bytes).size(), 2u);
+    const Outcome ref = Run(bytes, NewOut(), kOneThread);
+    ASSERT_EQ(ref.code, 0);
+    ASSERT_EQ(ref.reported, (std::vector<std::wstring>{L"one.bin", L"two.bin"}));
+    for (const ExtractOptions& options : kParallelOptions) {
+        SCOPED_TRACE("workers " + std::to_string(options.workers));
+        const Outcome got = Run(bytes, NewOut(), options);
+        EXPECT_EQ(got.code, 0);
+        EXPECT_EQ(got.reported, ref.reported);
+        EXPECT_TRUE(got.tree == ref.tree);
+        EXPECT_EQ(got.readerThreads, std::set<DWORD>{::GetCurrentThreadId()});
+    }
+}
+
 // The bound of blocks in flight: streamed blocks (LZMA2) one at a time
 // whatever the budget; blocks decoded whole (BCJ2) one at a time when the
 // budget holds only one.
