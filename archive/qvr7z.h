@@ -17,7 +17,9 @@
 // the block being written). Blocks of the common coder chains (LZMA or LZMA2,
 // alone or with the x86 filter) are decoded as a stream in small pieces, one
 // such block at a time, on a worker while the calling thread writes: what
-// they hold is their dictionary and a few pieces.
+// they hold is their dictionary and a few pieces. An archive whose blocks are
+// all stored rather than compressed (packed to within 1/16 of their size) is
+// extracted on the calling thread alone.
 #pragma once
 
 #include <windows.h>
