@@ -17,6 +17,7 @@ foreach(line ${_qvr_lazy_lines})
   set(dll ${CMAKE_MATCH_1})
   set(sym ${CMAKE_MATCH_2})
   set(name ${CMAKE_MATCH_3})
+  string(REGEX REPLACE "\\.dll$" "" lib "${dll}")
   # The slot the compiler calls through, the plain name a call without
   # dllimport goes to, the record, and the stub the slot first points at.
   set(code "/* Generated from imports.txt by lazyimport.cmake. */
@@ -27,10 +28,13 @@ __asm__(
     \"__imp__${sym}:\\n\"
     \"    .long Lstub\\n\"
     \"Lrecord:\\n\"
-    \"    .long Ldll, Lname, __imp__${sym}\\n\"
-    \".section .rdata,\\\"dr\\\"\\n\"
-    \"Ldll:\\n\"
+    \"    .long __qvr_lazy_dll_${lib}, Lname, __imp__${sym}\\n\"
+    \".section .rdata$qvr_lazy_dll_${lib},\\\"dr\\\"\\n\"
+    \".linkonce discard\\n\"
+    \".globl __qvr_lazy_dll_${lib}\\n\"
+    \"__qvr_lazy_dll_${lib}:\\n\"
     \"    .asciz \\\"${dll}\\\"\\n\"
+    \".section .rdata,\\\"dr\\\"\\n\"
     \"Lname:\\n\"
     \"    .asciz \\\"${name}\\\"\\n\"
     \".text\\n\"
@@ -50,7 +54,6 @@ __asm__(
   if(NOT old STREQUAL code)
     file(WRITE ${file} "${code}")
   endif()
-  string(REGEX REPLACE "\\.dll$" "" lib "${dll}")
   list(APPEND _qvr_lazy_${lib} ${file})
   list(APPEND _qvr_lazy_dlls ${lib})
 endforeach()
