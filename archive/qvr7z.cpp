@@ -384,7 +384,11 @@ WriteOutcome WriteExtractedFile(const wchar_t* path, const EntryFile& entry,
 constexpr UInt32 kMethodLzma2 = 0x21;
 constexpr UInt32 kMethodLzma = 0x30101;
 constexpr UInt32 kMethodX86 = 0x3030103;
-constexpr size_t kChunkSize = 1 << 20;  // decoded bytes handed on at a time
+// Decoded bytes handed on at a time: small enough that the pieces a block
+// holds besides its dictionary stay small, large enough that the turns
+// between the decoding and the writing thread (each a wait under Wine) and
+// the writes stay few.
+constexpr size_t kChunkSize = 1 << 18;
 
 // The common coder chain, decoded piece by piece: one LZMA or LZMA2 coder,
 // alone or feeding the x86 branch filter. Memory is the dictionary (no larger
@@ -458,7 +462,10 @@ public:
             lzma_.dicBufSize = dicSize;
             LzmaDec_Init(&lzma_);
         }
-        hasCrc_ = SzBitWithVals_Check(&db.db.FolderCRCs, folder);
+        // The writer checks every entry that has a checksum as it takes its
+        // bytes; the folder's own checksum (a folder of one file has both)
+        // would only go over the same bytes again.
+        hasCrc_ = SzBitWithVals_Check(&db.db.FolderCRCs, folder) && !EveryEntryHasCrc(db, folder);
         if (hasCrc_) expectedCrc_ = db.db.FolderCRCs.Vals[folder];
         return LookInStream_SeekTo(in_, db.dataPos + db.db.PackPositions[pack]);
     }
@@ -515,6 +522,17 @@ public:
     }
 
 private:
+    static bool EveryEntryHasCrc(const CSzArEx& db, UInt32 folder) {
+        for (UInt32 i = db.FolderToFile[folder]; i < db.NumFiles; ++i) {
+            if (db.FileToFolder[i] == folder) {
+                if (!SzBitWithVals_Check(&db.CRCs, i)) return false;
+            } else if (db.FileToFolder[i] != 0xFFFFFFFF) {
+                break;
+            }
+        }
+        return true;
+    }
+
     static bool Describe(const CSzArEx& db, UInt32 folder, CSzFolder& f) {
         CSzData sd;
         sd.Data = db.db.CodersData + db.db.FoCodersOffsets[folder];
@@ -584,6 +602,8 @@ private:
 // ---------------------------------------------------------------------------
 // Where the writer gets the bytes of each file entry
 
+constexpr size_t kStreamLookAheadSize = 1 << 16;  // 64 KiB of packed bytes read at a time
+
 // Decodes on the calling thread: a folder of the common chain as a stream,
 // piece by piece, any other whole when its first entry is asked for.
 class SequentialBlocks final : public BlockSource {
@@ -612,12 +632,21 @@ public:
             return res;
         }
         if (!chunk_) chunk_ = static_cast<Byte*>(HeapAllocFn(nullptr, kChunkSize));
-        if (!chunk_) return SZ_ERROR_MEM;
+        if (!streamLookBuf_.p) {
+            // Its own look-ahead, larger than the headers' one: fewer reads.
+            streamLookBuf_.p = HeapAllocFn(nullptr, kStreamLookAheadSize);
+            LookToRead2_CreateVTable(&streamLook_, True);
+            streamLook_.realStream = archive_.look.realStream;
+            streamLook_.buf = static_cast<Byte*>(streamLookBuf_.p);
+            streamLook_.bufSize = kStreamLookAheadSize;
+        }
+        if (!chunk_ || !streamLookBuf_.p) return SZ_ERROR_MEM;
         if (!stream_ || streamFolder_ != folder || streamPosition_ > start) {
             streamFolder_ = 0xFFFFFFFF;
             stream_.reset(new (std::nothrow) FolderStream);
             if (!stream_) return SZ_ERROR_MEM;
-            RINOK(stream_->Open(db_, folder, &archive_.look.vt));
+            LookToRead2_INIT(&streamLook_);
+            RINOK(stream_->Open(db_, folder, &streamLook_.vt));
             streamFolder_ = folder;
             streamPosition_ = 0;
         }
@@ -672,13 +701,15 @@ private:
     UInt32 streamFolder_ = 0xFFFFFFFF;
     UInt64 streamPosition_ = 0;
     Byte* chunk_ = nullptr;
+    HeapBlock streamLookBuf_;
+    CLookToRead2 streamLook_;
     // The entry begun.
     bool streamed_ = false;
     const Byte* whole_ = nullptr;
     UInt64 left_ = 0;
 };
 
-constexpr size_t kPiecesAhead = 4;  // decoded pieces a streamed block may hold
+constexpr size_t kPiecesAhead = 3;  // decoded pieces a streamed block may hold ahead of the writer
 
 // One solid block (folder) that has file entries, in archive order.
 struct Block {
@@ -686,8 +717,10 @@ struct Block {
     UInt32 firstFile;  // first and last entry whose bytes lie in the folder
     UInt32 lastFile;
     uint64_t unpackSize;
+    uint64_t packSize = 0;
     bool streamed = false;  // decoded as a stream and handed on in pieces
-    uint64_t cost = 0;      // the memory it holds while in flight
+    uint64_t cost = 0;      // the memory it holds while in flight: its unpacked
+                            // size, or (streamed) its dictionary and pieces
     // Filled by the worker that decoded the block, read by the writer once
     // `ready` is set (both under the pipeline's lock).
     bool taken = false;
@@ -714,6 +747,8 @@ std::vector<Block> BlocksOf(const CSzArEx& db) {
         blocks.back().lastFile = i;
     }
     for (Block& b : blocks) {
+        const UInt32* pack = db.db.FoStartPackStreamIndex + b.folder;
+        b.packSize = db.db.PackPositions[pack[1]] - db.db.PackPositions[pack[0]];
         UInt64 memory = 0;
         b.streamed = FolderStream::Handles(db, b.folder, &memory);
         b.cost = b.streamed ? memory + (kPiecesAhead + 1) * kChunkSize : b.unpackSize;
@@ -721,15 +756,19 @@ std::vector<Block> BlocksOf(const CSzArEx& db) {
     return blocks;
 }
 
-constexpr size_t kWorkerLookAheadSize = 1 << 16;     // 64 KiB: fewer turns at the shared stream
+constexpr size_t kWorkerLookAheadSize = kStreamLookAheadSize;  // also fewer turns at the shared stream
 constexpr uint64_t kDefaultMemoryBudget = 192ull << 20;
 constexpr unsigned kMaxWorkers = 16;
 
 // Decodes blocks on worker threads ahead of the writer. A worker takes the
 // next block while fewer than (workers + 1) blocks are decoded, waiting or
-// being written and their unpacked sizes fit the budget (one block always
-// fits), decodes it whole and checks every entry's checksum, then hands it to
-// the writer, which frees it when it moves on to the next block. Workers read
+// being written and their costs fit the budget (one block always fits),
+// decodes it whole and checks every entry's checksum, then hands it to the
+// writer, which frees it when it moves on to the next block. A streamed block
+// is decoded piece by piece, never more than kPiecesAhead pieces ahead of the
+// writer, so a second one in flight would only hold its dictionary and a few
+// pieces waiting: one streamed block is in flight at a time, and its worker
+// decodes while the writer writes. Workers read
 // the archive through views of the one stream, each with its own position,
 // taking turns under a lock. A block that fails ends the decoding of every
 // later block; the destructor ends all of it and waits for the workers.
@@ -893,6 +932,7 @@ private:
     // Under lock_: the next block may be handed out.
     bool CanTake() const {
         if (next_ >= end_.load() || inFlight_ >= limit_) return false;
+        if (blocks_[next_].streamed && streamedInFlight_ > 0) return false;
         return inFlight_ == 0 || bytesInFlight_ + blocks_[next_].cost <= budget_;
     }
 
@@ -937,6 +977,7 @@ private:
         b.buffer = nullptr;
         b.taken = false;
         --inFlight_;
+        if (b.streamed) --streamedInFlight_;
         bytesInFlight_ -= b.cost;
         workReady_.notify_all();
     }
@@ -961,6 +1002,7 @@ private:
                 index = next_++;
                 blocks_[index].taken = true;
                 ++inFlight_;
+                if (blocks_[index].streamed) ++streamedInFlight_;
                 bytesInFlight_ += blocks_[index].cost;
             }
             const Block& b = blocks_[index];  // folder and entries do not change
@@ -1042,6 +1084,7 @@ private:
     size_t next_ = 0;                     // the next block to hand to a worker
     size_t current_ = 0;                  // the block the writer is on
     size_t inFlight_ = 0;                 // blocks handed out and not yet released
+    size_t streamedInFlight_ = 0;         // of them streamed blocks
     uint64_t bytesInFlight_ = 0;
     const size_t limit_;
     const uint64_t budget_;
@@ -1168,10 +1211,24 @@ int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const O
     std::vector<Block> blocks = BlocksOf(db);
     unsigned workers = options.workers ? options.workers : ExtractionProcessorCount();
     workers = static_cast<unsigned>(std::min<size_t>({workers, kMaxWorkers, blocks.size()}));
+    // A streamed block packed to almost its own size is stored, not
+    // compressed: decoding it is copying, and a thread to do that beside the
+    // writing would cost more memory (under Wine about 1 MiB per thread) than
+    // it saves time. Such archives are decoded on the calling thread.
+    const bool decodingWork = std::any_of(blocks.begin(), blocks.end(), [](const Block& b) {
+        return !b.streamed || b.packSize < b.unpackSize - b.unpackSize / 16;
+    });
+    if (!decodingWork) workers = 1;
     if (workers > 1) {
+        // Streamed blocks are decoded one at a time: threads beyond one per
+        // block decoded whole and one for them would only wait (and each
+        // costs its stack).
+        const size_t whole = static_cast<size_t>(
+            std::count_if(blocks.begin(), blocks.end(), [](const Block& b) { return !b.streamed; }));
+        const unsigned threads = static_cast<unsigned>(std::min<size_t>(workers, whole + 1));
         ParallelBlocks parallel(db, stream, std::move(blocks), workers,
                                 options.memoryBudget ? options.memoryBudget : kDefaultMemoryBudget);
-        if (parallel.Start(workers)) return WriteEntries(db, parallel, outDir, onFileExtracted, onCreateFileFailed);
+        if (parallel.Start(threads)) return WriteEntries(db, parallel, outDir, onFileExtracted, onCreateFileFailed);
     }
     SequentialBlocks sequential(archive);
     return WriteEntries(db, sequential, outDir, onFileExtracted, onCreateFileFailed);

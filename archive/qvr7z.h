@@ -14,7 +14,12 @@
 // order and makes every callback. What the caller sees (files, times,
 // attributes, callbacks and their order, result codes) is the same as with one
 // thread; memory is bounded by the blocks in flight (at most the workers plus
-// the block being written).
+// the block being written). Blocks of the common coder chains (LZMA or LZMA2,
+// alone or with the x86 filter) are decoded as a stream in small pieces, one
+// such block at a time, on a worker while the calling thread writes: what
+// they hold is their dictionary and a few pieces. An archive whose blocks are
+// all stored rather than compressed (packed to within 1/16 of their size) is
+// extracted on the calling thread alone.
 #pragma once
 
 #include <windows.h>
@@ -92,8 +97,10 @@ struct ExtractOptions {
     // run on. With 1 (or an archive of one block) everything runs on the
     // calling thread.
     unsigned workers = 0;
-    // Unpacked bytes of blocks decoded or waiting to be written at one time;
-    // one block is always allowed, however large. 0: the default, 192 MiB.
+    // Memory of the blocks decoded or waiting to be written at one time: a
+    // block decoded whole its unpacked size, a streamed block its dictionary
+    // and pieces. One block is always allowed, however large. 0: the
+    // default, 192 MiB.
     uint64_t memoryBudget = 0;
 };
 int Extract7zToDirectory(ISeekInStreamPtr stream, const wchar_t* outDir, const OnFileExtracted& onFileExtracted,

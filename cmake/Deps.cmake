@@ -18,7 +18,12 @@ endfunction()
 qvr_dep(lua INCLUDE ${_P}/include/lua52 LIBS ${_P}/lib/liblua52.a)
 qvr_dep(7zdec INCLUDE ${_P}/include/7zip LIBS ${_P}/lib/lib7zdec.a)
 qvr_dep(7zenc INCLUDE ${_P}/include/7zip LIBS ${_P}/lib/lib7zenc.a ${_P}/lib/lib7zdec.a)
-qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a ws2_32 crypt32 bcrypt secur32 advapi32 iphlpapi
+# The socket, certificate, random-number and GDI+ DLLs are bound on first use
+# (qvr_lazy_<dll>, nqpublic/nqbase/lazyimport): a silent run does not load them.
+include(${CMAKE_SOURCE_DIR}/nqpublic/nqbase/lazyimport/lazyimport.cmake)
+qvr_dep(curl INCLUDE ${_P}/include LIBS ${_P}/lib/libcurl.a qvr_lazy_ws2_32 ws2_32 qvr_lazy_crypt32 crypt32
+        qvr_lazy_bcrypt bcrypt secur32 advapi32
+        iphlpapi
         DEFS CURL_STATICLIB)
 qvr_dep(nanosvg INCLUDE ${_P}/include/nanosvg)
 qvr_dep(stb INCLUDE ${_P}/include/stb)

@@ -148,9 +148,8 @@ int Run() {
         return 0;
     }
 
-    // 9: COM, GDI+, the first event.
+    // 9: COM, the first event.
     const HRESULT com = ::CoInitialize(nullptr);
-    GdiplusRuntime::Start();
     CInstallMgr& mgr = CInstallMgr::Instance();
     qvrrun::SetInProgress(true);
     mgr.BeforeInit();
@@ -171,6 +170,8 @@ int Run() {
         ::MoveFileExW(g_logBase.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return code;
     }
+    // GDI+ draws the window only: a silent run does not load it.
+    GdiplusRuntime::Start();
     RunInteractive(instance.get(), appId);
     // Ended by the user while the installation ran: its worker may still be
     // inside the script. The process ends here, with the worker, before the

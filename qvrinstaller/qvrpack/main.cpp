@@ -3,7 +3,7 @@
 //   qvrpack --install install.lua [--config config.lua] [--uninstall uninstall.lua]
 //           [--payload <folder>|<archive.7z>] [--skin <folder>|<package.zip>] [--icon app.ico]
 //           [--product-name N] [--company C] [--version 1.2.3.4] [--description D] [--copyright C]
-//           [--as-invoker] [--solid-block-mib N] [--engine qvrengine.exe]
+//           [--as-invoker] [--solid-block-mib N] [--dictionary-mib N] [--engine qvrengine.exe]
 //           [--sign cert.pfx|cert.pem [--sign-key key.pem] [--sign-password P]]
 //           --output Setup.exe
 #include <windows.h>
@@ -36,7 +36,8 @@ constexpr const wchar_t* kUsage =
     L"               [--payload <folder>|<archive.7z>] [--skin <folder>|<package.zip>] [--icon <file.ico>]\n"
     L"               [--product-name <text>] [--company <text>] [--version <1.2.3.4>]\n"
     L"               [--description <text>] [--copyright <text>]\n"
-    L"               [--as-invoker] [--solid-block-mib <1..256>] [--engine <qvrengine.exe>]\n"
+    L"               [--as-invoker] [--solid-block-mib <1..256>] [--dictionary-mib <1..256>]\n"
+    L"               [--engine <qvrengine.exe>]\n"
     L"               [--sign <cert.pfx>|<cert.pem> [--sign-key <key.pem>] [--sign-password <text>]]\n";
 
 void Print(FILE* stream, const std::wstring& text) {
@@ -63,8 +64,9 @@ struct Options {
 Options ParseArguments(int argc, wchar_t** argv) {
     static const wchar_t* const kValued[] = {L"--install", L"--config", L"--uninstall", L"--payload", L"--skin",
                                              L"--icon", L"--product-name", L"--company", L"--version",
-                                             L"--description", L"--copyright", L"--solid-block-mib", L"--engine",
-                                             L"--sign", L"--sign-key", L"--sign-password", L"--output"};
+                                             L"--description", L"--copyright", L"--solid-block-mib",
+                                             L"--dictionary-mib", L"--engine", L"--sign", L"--sign-key",
+                                             L"--sign-password", L"--output"};
     Options o;
     for (int i = 1; i < argc; i++) {
         std::wstring arg = argv[i];
@@ -183,6 +185,13 @@ int Pack(const Options& o) {
                     throw PackError(kExitUsage, "--solid-block-mib must be between 1 and " +
                                                     std::to_string(kMaxBlockUnpacked >> 20));
                 po.solidBlockBytes = static_cast<uint32_t>(mib) << 20;
+            }
+            if (o.Has(L"--dictionary-mib")) {
+                const long mib = std::wcstol(o.Get(L"--dictionary-mib").c_str(), nullptr, 10);
+                if (mib < 1 || static_cast<uint64_t>(mib) << 20 > kMaxBlockUnpacked)
+                    throw PackError(kExitUsage, "--dictionary-mib must be between 1 and " +
+                                                    std::to_string(kMaxBlockUnpacked >> 20));
+                po.dictionaryBytes = static_cast<uint32_t>(mib) << 20;
             }
             if (epoch >= 0) po.latestTime = (static_cast<uint64_t>(epoch) + 11644473600ull) * 10000000ull;
             payload = PackFolder(path, po);

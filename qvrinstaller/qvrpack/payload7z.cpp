@@ -123,7 +123,7 @@ void EncodeBlock(Block& block, const PayloadOptions& options) {
     CLzma2EncProps props;
     Lzma2EncProps_Init(&props);
     props.lzmaProps.level = options.level;
-    props.lzmaProps.dictSize = 16u << 20;  // reduceSize brings it down to the block
+    props.lzmaProps.dictSize = options.dictionaryBytes;  // reduceSize brings it down to the block
     props.lzmaProps.reduceSize = data.size();
     props.lzmaProps.numThreads = 1;
     props.blockSize = LZMA2_ENC_PROPS_BLOCK_SIZE_SOLID;

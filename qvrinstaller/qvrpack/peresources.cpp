@@ -174,15 +174,34 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
     const Bytes strings(stub.begin() + std::min<size_t>(fileEnd, stub.size()), stub.end());
     if (!symbols && !strings.empty()) throw bad("carries data after its last section");
 
+    // Every section's bytes start on a page boundary of the file, the new one
+    // too: a loader that maps the image from the file (Wine does so for
+    // sections at page-aligned offsets, and reads the others whole into
+    // memory) then keeps only the pages the run touches, and never the whole
+    // payload. The sections' places in memory do not change.
+    const uint32_t page = std::max<uint32_t>(fileAlign, 0x1000);
+    std::vector<uint32_t> placed;  // section headers with file bytes, in file order
+    for (uint32_t i = 0; i < sections; i++)
+        if (Get32(stub, table + 40 * i + 16)) placed.push_back(table + 40 * i);
+    std::sort(placed.begin(), placed.end(), [&](uint32_t a, uint32_t b) { return Get32(stub, a + 20) < Get32(stub, b + 20); });
+    uint32_t laidOut = sizeOfHeaders;
+    for (uint32_t h : placed) laidOut = Align(laidOut, page) + Get32(stub, h + 16);
+
     const uint32_t rva = Align(imageEnd, sectionAlign);
     const Bytes section = BuildResourceSection(resources, rva);
-    const uint32_t raw = Align(fileEnd, fileAlign);
+    const uint32_t raw = Align(laidOut, page);
     const uint32_t rawSize = Align(static_cast<uint32_t>(section.size()), fileAlign);
     if (uint64_t{raw} + rawSize > 0x7FFFFFFF || uint64_t{rva} + section.size() > 0x7FFFFFFF)
         throw PackError(kExitPayload, "the installer would exceed the 2 GiB a Windows program may have");
     Bytes out;
     out.reserve(size_t{raw} + rawSize + strings.size());  // one allocation: the section may be hundreds of MiB
-    out.assign(stub.begin(), stub.begin() + fileEnd);
+    out.assign(stub.begin(), stub.begin() + sizeOfHeaders);
+    for (uint32_t h : placed) {
+        const uint32_t from = Get32(stub, h + 20), size = Get32(stub, h + 16);
+        out.resize(Align(static_cast<uint32_t>(out.size()), page), 0);
+        Set32(out, h + 20, static_cast<uint32_t>(out.size()));
+        out.insert(out.end(), stub.begin() + from, stub.begin() + from + size);
+    }
     out.resize(raw, 0);
     out.insert(out.end(), section.begin(), section.end());
     out.resize(raw + rawSize, 0);

@@ -273,6 +273,48 @@ def make_stream(out, rng):
         f.write(flip_in_the_middle(data))
 
 
+def make_pieces(out, rng):
+    """Streamed blocks of three files whose sizes sit on either side of the
+    256 KiB pieces the installer decodes in, with a dictionary smaller than a
+    block (it wraps while the block is decoded): one LZMA2 archive of text and
+    random bytes, one LZMA archive of x86 code through the filter. The
+    sources stay beside them for comparison."""
+    src = os.path.join(out, "pieces_src")
+    if os.path.exists(src):
+        shutil.rmtree(src)
+    piece = 256 * 1024
+    sizes = [piece - 1, 1, piece, piece + 1, 2 * piece + 1, 7, piece - 3]
+    plain, code = [], []
+    for k, size in enumerate(sizes):
+        rel = f"data/p{k}.bin"
+        write(os.path.join(src, rel), rng.randbytes(size) if k % 2 else text(rng, size), T_RW + k)
+        plain.append(rel)
+        rel = f"bin/x{k}.dll"
+        write(os.path.join(src, rel), fake_code(rng, size), T_RO + k)
+        code.append(rel)
+    for name, args, names in (("pieces_lzma2.7z", ["-m0=LZMA2:d=64k"], plain),
+                              ("pieces_lzma_x86.7z", ["-mf=BCJ", "-m0=LZMA:d=64k"], code)):
+        name = os.path.join(out, name)
+        fresh(name)
+        run7z(src, "a", "-t7z", "-bd", "-mmt=1", *args, "-ms=3f", name, *names)
+    # One file of random bytes, a block of its own (LZMA2 stores it as it is),
+    # with one byte of it changed in the archive: only its checksum tells.
+    write(os.path.join(src, "one.bin"), rng.randbytes(3 * piece), T_RW)
+    name = os.path.join(out, "one_stored.7z")
+    fresh(name)
+    run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-m0=LZMA2", name, "one.bin")
+    with open(name, "rb") as f:
+        data = bytearray(f.read())
+    data[32 + 2 * piece] ^= 0x10
+    with open(os.path.join(out, "one_stored_flip.7z"), "wb") as f:
+        f.write(bytes(data))
+    # Two such files, a block each.
+    write(os.path.join(src, "two.bin"), rng.randbytes(piece + 5), T_RO)
+    name = os.path.join(out, "stored_blocks.7z")
+    fresh(name)
+    run7z(src, "a", "-t7z", "-bd", "-mmt=1", "-m0=LZMA2", "-ms=1f", name, "one.bin", "two.bin")
+
+
 def make_payload(out, work, rng):
     src = os.path.join(work, "payload")
     write(os.path.join(src, "app.exe"), fake_code(rng, 30000), T_RW)
@@ -315,6 +357,7 @@ def main():
         make_unsafe(out, work)
         make_blocks(out, work, rng)
         make_stream(out, rng)
+        make_pieces(out, rng)
     for root, dirs, files in os.walk(work):
         for n in dirs + files:
             os.chmod(os.path.join(root, n), 0o755)

@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <7z.h>
+#include <7zCrc.h>
 #include <7zFile.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -63,18 +67,22 @@ std::string Describe(const std::vector<TreeEntry>& tree) {
     return s;
 }
 
-// An input stream over a memory block that notes which threads read it.
+// An input stream over a memory block that notes which threads read it, and
+// where each read starts with the number of files reported by then.
 struct ThreadNotingStream {
     ISeekInStream vt;
     CMemInStream* inner;
+    const std::atomic<size_t>* reported;
     std::mutex lock;
     std::set<DWORD> readers;
+    std::vector<std::pair<uint32_t, size_t>> reads;
 };
 SRes NotingRead(ISeekInStreamPtr pp, void* buf, size_t* size) {
     auto* p = reinterpret_cast<ThreadNotingStream*>(const_cast<ISeekInStream*>(pp));
     {
         std::lock_guard<std::mutex> guard(p->lock);
         p->readers.insert(::GetCurrentThreadId());
+        p->reads.emplace_back(p->inner->position, p->reported->load());
     }
     return p->inner->vt.Read(&p->inner->vt, buf, size);
 }
@@ -90,6 +98,7 @@ struct Outcome {
     std::vector<std::pair<std::wstring, DWORD>> asked;  // OnCreateFileFailed, in order
     std::set<DWORD> callbackThreads;                    // threads the callbacks ran on
     std::set<DWORD> readerThreads;                      // threads that read the stream
+    std::vector<std::pair<uint32_t, size_t>> reads;     // start, files reported by then
     std::vector<TreeEntry> tree;
 };
 
@@ -114,9 +123,11 @@ protected:
                 const std::function<void(const wchar_t*)>& beforeAnswer = {}) {
         Outcome o;
         CMemInStream mem(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        std::atomic<size_t> reportedCount{0};
         ThreadNotingStream noting;
         noting.vt = {&NotingRead, &NotingSeek};
         noting.inner = &mem;
+        noting.reported = &reportedCount;
         OnCreateFileFailed failed;
         if (answer >= 0)
             failed = [&](const wchar_t* path, DWORD error) {
@@ -130,9 +141,11 @@ protected:
             [&](const wchar_t* path) {
                 o.callbackThreads.insert(::GetCurrentThreadId());
                 o.reported.push_back(std::wstring(path).substr(out.size() + 1));
+                ++reportedCount;
             },
             failed, options);
         o.readerThreads = noting.readers;
+        o.reads = noting.reads;
         o.tree = Snapshot(out);
         return o;
     }
@@ -402,5 +415,178 @@ TEST_F(Parallel, LargeFilteredBlocksComeOutAsPackedAndStopInsideAFault) {
         for (size_t k = 1; k < 4; ++k)
             EXPECT_EQ(::GetFileAttributesW((out + L"\\" + names[k]).c_str()), INVALID_FILE_ATTRIBUTES)
                 << testutil::WideToUtf8(names[k]) << " is on disk";
+    }
+}
+
+namespace {
+
+// Where each solid block with file entries lies in the archive (its packed
+// streams), and the last of its entries, in archive order; read with the
+// 7-Zip reader itself.
+struct BlockLayout {
+    uint64_t packStart, packEnd;
+    std::wstring lastFile;  // as reported: relative, '\' separated
+};
+std::vector<BlockLayout> LayoutOf(const std::string& bytes) {
+    static ISzAlloc alloc = {[](ISzAllocPtr, size_t n) { return n ? std::malloc(n) : nullptr; },
+                             [](ISzAllocPtr, void* p) { std::free(p); }};
+    CrcGenerateTable();
+    CMemInStream mem(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    std::vector<Byte> lookBuf(1 << 14);
+    CLookToRead2 look;
+    LookToRead2_CreateVTable(&look, False);
+    look.realStream = &mem.vt;
+    look.buf = lookBuf.data();
+    look.bufSize = lookBuf.size();
+    LookToRead2_INIT(&look);
+    CSzArEx db;
+    SzArEx_Init(&db);
+    std::vector<BlockLayout> blocks;
+    EXPECT_EQ(SzArEx_Open(&db, &look.vt, &alloc, &alloc), SZ_OK);
+    UInt32 last = 0xFFFFFFFF;
+    for (UInt32 i = 0; i < db.NumFiles; ++i) {
+        const UInt32 folder = db.FileToFolder[i];
+        if (folder == 0xFFFFFFFF) continue;
+        if (folder != last) {
+            const UInt32 first = db.db.FoStartPackStreamIndex[folder], end = db.db.FoStartPackStreamIndex[folder + 1];
+            blocks.push_back({db.dataPos + db.db.PackPositions[first], db.dataPos + db.db.PackPositions[end], L""});
+            last = folder;
+        }
+        std::wstring name(SzArEx_GetFileNameUtf16(&db, i, nullptr) - 1, L'\0');
+        SzArEx_GetFileNameUtf16(&db, i, reinterpret_cast<UInt16*>(&name[0]));
+        std::replace(name.begin(), name.end(), L'/', L'\\');
+        blocks.back().lastFile = name;
+    }
+    SzArEx_Free(&db, &alloc);
+    return blocks;
+}
+
+// Not a byte of a block is read before every file of the block before it has
+// been reported: one block in flight at a time, the writer's.
+void ExpectOneBlockInFlight(const Outcome& o, const std::vector<BlockLayout>& blocks) {
+    ASSERT_GE(blocks.size(), 2u);
+    for (size_t k = 1; k < blocks.size(); ++k) {
+        const auto at = std::find(o.reported.begin(), o.reported.end(), blocks[k - 1].lastFile);
+        ASSERT_NE(at, o.reported.end()) << testutil::WideToUtf8(blocks[k - 1].lastFile);
+        const size_t before = static_cast<size_t>(at - o.reported.begin()) + 1;
+        size_t reads = 0;
+        for (const auto& r : o.reads) {
+            if (r.first < blocks[k].packStart || r.first >= blocks[k].packEnd) continue;
+            ++reads;
+            EXPECT_GE(r.second, before) << "block " << k << " read at " << r.first << " while block " << k - 1
+                                        << " was written";
+        }
+        EXPECT_GT(reads, 0u) << "block " << k;
+    }
+}
+
+}  // namespace
+
+// Files on either side of the decoder's 256 KiB pieces, in streamed blocks
+// whose dictionary wraps, with and without the x86 filter: every byte comes
+// out as packed, whatever the threads, also after an entry read past (a
+// locked file skipped), and one streamed block is decoded at a time.
+TEST_F(Parallel, StreamedPiecesAcrossFilesAndOneStreamedBlockInFlight) {
+    const std::wstring src = testutil::CurrentDir() + L"\\archives\\pieces_src\\";
+    std::vector<ExtractOptions> all(std::begin(kParallelOptions), std::end(kParallelOptions));
+    all.push_back(kOneThread);
+    struct Case {
+        const wchar_t* archive;
+        const wchar_t* folder;
+    };
+    for (const Case& c : {Case{L"pieces_lzma2.7z", L"data"}, Case{L"pieces_lzma_x86.7z", L"bin"}}) {
+        SCOPED_TRACE(testutil::WideToUtf8(c.archive));
+        const std::string bytes = Archive(c.archive);
+        const std::vector<BlockLayout> layout = LayoutOf(bytes);
+        ASSERT_EQ(layout.size(), 3u);
+        const std::vector<std::wstring> names = testutil::ListTree(src + c.folder);
+        ASSERT_EQ(names.size(), 7u);
+        for (const ExtractOptions& options : all) {
+            SCOPED_TRACE("workers " + std::to_string(options.workers));
+            for (const bool skipOne : {false, true}) {
+                SCOPED_TRACE(skipOne ? "the fifth file locked and skipped" : "all written");
+                const std::wstring out = NewOut();
+                const std::wstring locked = std::wstring(c.folder) + (c.folder[0] == L'b' ? L"\\x4.dll" : L"\\p4.bin");
+                nq::unique_hfile lock;
+                if (skipOne) {
+                    ::CreateDirectoryW((out + L"\\" + c.folder).c_str(), nullptr);
+                    lock = LockFile(out + L"\\" + locked);
+                }
+                const Outcome got = Run(bytes, out, options, skipOne ? 1 : -1);
+                lock.reset();
+                EXPECT_EQ(got.code, 0);
+                EXPECT_EQ(got.reported.size(), skipOne ? 6u : 7u);
+                for (const std::wstring& n : names) {
+                    const std::wstring rel = std::wstring(c.folder) + L"\\" + n;
+                    const std::string want = skipOne && rel == locked ? "old" : testutil::ReadFileOr(src + rel, "?");
+                    EXPECT_TRUE(testutil::ReadFileOr(out + L"\\" + rel, "<missing>") == want) << testutil::WideToUtf8(rel);
+                }
+                if (options.workers > 1 && !skipOne) ExpectOneBlockInFlight(got, layout);
+            }
+        }
+    }
+}
+
+// A block of one file stored as it is, with a byte of it changed: only the
+// file's checksum tells, and the file is not left behind, whatever the threads.
+TEST_F(Parallel, ChangedByteInAStoredBlockFailsTheChecksum) {
+    const std::string good = Archive(L"one_stored.7z");
+    const std::string changed = Archive(L"one_stored_flip.7z");
+    ASSERT_EQ(good.size(), changed.size());
+    std::vector<ExtractOptions> all(std::begin(kParallelOptions), std::end(kParallelOptions));
+    all.push_back(kOneThread);
+    for (const ExtractOptions& options : all) {
+        SCOPED_TRACE("workers " + std::to_string(options.workers));
+        EXPECT_EQ(Run(good, NewOut(), options).code, 0);
+        const std::wstring out = NewOut();
+        const Outcome got = Run(changed, out, options);
+        EXPECT_EQ(got.code, SZ_ERROR_CRC);
+        EXPECT_TRUE(got.reported.empty());
+        EXPECT_EQ(::GetFileAttributesW((out + L"\\one.bin").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+}
+
+// Blocks stored as they are (nothing to decode but copying) are not worth a
+// thread: the calling thread reads and writes them, whatever the workers.
+TEST_F(Parallel, StoredBlocksAreCopiedOnTheCallingThread) {
+    const std::string bytes = Archive(L"stored_blocks.7z");
+    ASSERT_EQ(LayoutOf(bytes).size(), 2u);
+    const Outcome ref = Run(bytes, NewOut(), kOneThread);
+    ASSERT_EQ(ref.code, 0);
+    ASSERT_EQ(ref.reported, (std::vector<std::wstring>{L"one.bin", L"two.bin"}));
+    for (const ExtractOptions& options : kParallelOptions) {
+        SCOPED_TRACE("workers " + std::to_string(options.workers));
+        const Outcome got = Run(bytes, NewOut(), options);
+        EXPECT_EQ(got.code, 0);
+        EXPECT_EQ(got.reported, ref.reported);
+        EXPECT_TRUE(got.tree == ref.tree);
+        EXPECT_EQ(got.readerThreads, std::set<DWORD>{::GetCurrentThreadId()});
+    }
+}
+
+// The bound of blocks in flight: streamed blocks (LZMA2) one at a time
+// whatever the budget; blocks decoded whole (BCJ2) one at a time when the
+// budget holds only one.
+TEST_F(Parallel, BlocksInFlightKeepToTheBound) {
+    struct Case {
+        const wchar_t* archive;
+        ExtractOptions options;
+    };
+    const Case cases[] = {
+        {L"blocks.7z", {2, 0}},
+        {L"blocks.7z", {16, 0}},
+        {L"blocks_bcj2.7z", {2, 1}},
+        {L"blocks_bcj2.7z", {4, 30000}},  // less than any two blocks
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testutil::WideToUtf8(c.archive) + ", workers " + std::to_string(c.options.workers) +
+                     ", budget " + std::to_string(c.options.memoryBudget));
+        const std::string bytes = Archive(c.archive);
+        const Outcome ref = Run(bytes, NewOut(), kOneThread);
+        const Outcome got = Run(bytes, NewOut(), c.options);
+        ASSERT_EQ(got.code, 0);
+        EXPECT_EQ(got.reported, ref.reported);
+        EXPECT_TRUE(got.tree == ref.tree);
+        ExpectOneBlockInFlight(got, LayoutOf(bytes));
     }
 }

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <7z.h>
+#include <7zCrc.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -128,6 +132,20 @@ TEST_F(QvrPack, InstallerCarriesScriptsPayloadSkinVersionAndManifest) {
                           L"--output Setup.exe");
     ASSERT_EQ(r.code, 0u) << r.output;
 
+    // Every section's bytes start on a page of the file, so that a loader can
+    // map them (the payload too) instead of reading them whole into memory.
+    std::string image;
+    ASSERT_TRUE(ReadFileBytes(Path(L"Setup.exe"), image));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        image.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data())->e_lfanew);
+    const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+    ASSERT_GT(nt->FileHeader.NumberOfSections, 3);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+        const char* raw = reinterpret_cast<const char*>(sections[i].Name);
+        const std::string name(raw, strnlen(raw, 8));
+        if (sections[i].SizeOfRawData) EXPECT_EQ(sections[i].PointerToRawData % 4096, 0u) << name;
+    }
+
     nq::unique_hmodule module(::LoadLibraryExW(Path(L"Setup.exe").c_str(), nullptr,
                                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     ASSERT_TRUE(module);
@@ -246,6 +264,88 @@ TEST_F(QvrPack, PayloadFolderInstallsAsItWas) {
     ::SetFileAttributesW((target + L"\\readonly.cfg").c_str(), FILE_ATTRIBUTE_NORMAL);
     ::SetFileAttributesW(Path(L"files\\readonly.cfg").c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveTree(target);
+}
+
+// The LZMA2 dictionary of every solid block of an installer's payload.
+std::vector<uint64_t> PayloadDictionaries(const std::wstring& installer) {
+    nq::unique_hmodule module(
+        ::LoadLibraryExW(installer.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    std::string payload = module ? ResourceBytes(module.get(), L"_7Z", L"App.7z") : std::string();
+    if (payload.size() < 2) return {};
+    std::swap(payload[0], payload[1]);
+    static ISzAlloc alloc = {[](ISzAllocPtr, size_t n) { return n ? std::malloc(n) : nullptr; },
+                             [](ISzAllocPtr, void* p) { std::free(p); }};
+    CrcGenerateTable();
+    struct Mem {
+        ISeekInStream vt;
+        const std::string* data;
+        size_t at;
+    } mem{{[](ISeekInStreamPtr pp, void* buf, size_t* size) -> SRes {
+               auto* m = reinterpret_cast<Mem*>(const_cast<ISeekInStream*>(pp));
+               *size = std::min(*size, m->data->size() - std::min(m->at, m->data->size()));
+               std::memcpy(buf, m->data->data() + m->at, *size);
+               m->at += *size;
+               return SZ_OK;
+           },
+           [](ISeekInStreamPtr pp, Int64* pos, ESzSeek origin) -> SRes {
+               auto* m = reinterpret_cast<Mem*>(const_cast<ISeekInStream*>(pp));
+               const Int64 base = origin == SZ_SEEK_SET ? 0 : origin == SZ_SEEK_CUR ? m->at : m->data->size();
+               m->at = static_cast<size_t>(*pos = base + *pos);
+               return SZ_OK;
+           }},
+          &payload,
+          0};
+    std::vector<Byte> lookBuf(1 << 14);
+    CLookToRead2 look;
+    LookToRead2_CreateVTable(&look, False);
+    look.realStream = &mem.vt;
+    look.buf = lookBuf.data();
+    look.bufSize = lookBuf.size();
+    LookToRead2_INIT(&look);
+    CSzArEx db;
+    SzArEx_Init(&db);
+    std::vector<uint64_t> out;
+    if (SzArEx_Open(&db, &look.vt, &alloc, &alloc) == SZ_OK) {
+        for (UInt32 f = 0; f < db.db.NumFolders; ++f) {
+            CSzFolder folder;
+            CSzData sd{db.db.CodersData + db.db.FoCodersOffsets[f], db.db.FoCodersOffsets[f + 1] - db.db.FoCodersOffsets[f]};
+            if (SzGetNextFolderItem(&folder, &sd) != SZ_OK) break;
+            const CSzCoderInfo& lzma2 = folder.Coders[0];
+            const Byte prop = (db.db.CodersData + db.db.FoCodersOffsets[f])[lzma2.PropsOffset];
+            out.push_back(lzma2.MethodID == 0x21 && lzma2.PropsSize == 1 && prop < 40
+                              ? (uint64_t(2) | (prop & 1)) << (prop / 2 + 11)
+                              : 0);
+        }
+    }
+    SzArEx_Free(&db, &alloc);
+    return out;
+}
+
+// The dictionary bounds the installer's memory: 4 MiB by default, what
+// --dictionary-mib says, never more than the block it packs.
+TEST_F(QvrPack, PayloadDictionaryDefaultsTo4MiBAndNeverExceedsTheBlock) {
+    Write(L"install.lua", kInstallScript);
+    std::string text;
+    for (int i = 0; text.size() < (6u << 20); i++) text += "row " + std::to_string(i * 40503u % 1000003u) + "\r\n";
+    Write(L"files\\big.txt", text.substr(0, 6u << 20));
+    Write(L"files\\small.txt", text.substr(0, 100000));
+    Write(L"little\\small.txt", text.substr(0, 100000));
+    struct Case {
+        const wchar_t* args;
+        std::vector<uint64_t> dictionaries;  // per block
+    };
+    const Case cases[] = {
+        {L"--payload files", {4u << 20}},                      // one block of 6.1 MiB
+        {L"--payload files --dictionary-mib 16", {8u << 20}},  // the block's size, rounded up
+        {L"--payload files --dictionary-mib 1", {1u << 20}},
+        {L"--payload little", {128u << 10}},  // a block of 100000 bytes
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.args));
+        const Result r = Pack(L"--install install.lua " + std::wstring(c.args) + L" --output Setup.exe");
+        ASSERT_EQ(r.code, 0u) << r.output;
+        EXPECT_EQ(PayloadDictionaries(Path(L"Setup.exe")), c.dictionaries);
+    }
 }
 
 void SetWriteTime(const std::wstring& path, uint64_t unixTime) {
@@ -393,6 +493,8 @@ TEST_F(QvrPack, BadInputFailsAndLeavesTheOutputAlone) {
         {"version that is not numbers", L"--install install.lua --version 1.x" + payload, 2, "1.x"},
         {"unknown argument", L"--install install.lua --frobnicate" + payload, 2, "unknown argument --frobnicate"},
         {"solid block over the limit", L"--install install.lua --solid-block-mib 4096" + payload, 2, "--solid-block-mib"},
+        {"dictionary over the limit", L"--install install.lua --dictionary-mib 512" + payload, 2, "--dictionary-mib"},
+        {"dictionary of nothing", L"--install install.lua --dictionary-mib 0" + payload, 2, "--dictionary-mib"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
