@@ -8,9 +8,45 @@
 #include <string>
 
 #include "archive/qvr7z.h"
+#include "nqpublic/nqbase/nqhandle.h"
 #include "tests/common/testutil.h"
 
 namespace {
+
+// One read or seek on a stream and what it must give.
+enum Op { kRead, kSeek };
+struct Step {
+    Op op;
+    int64_t arg;        // read: count asked; seek: offset
+    int origin;         // seek only
+    SRes result;
+    int64_t out;        // read: count delivered; seek: position written back
+    const char* bytes;  // read: the bytes delivered
+    uint64_t position;  // position afterwards
+};
+
+// Runs the steps in order on `s` (a stream with `vt` and `position`).
+template <typename Stream, size_t N>
+void RunSteps(Stream& s, const Step (&steps)[N]) {
+    int i = 0;
+    for (const Step& st : steps) {
+        SCOPED_TRACE("step " + std::to_string(i++));
+        if (st.op == kRead) {
+            char buf[32];
+            std::memset(buf, '#', sizeof buf);
+            size_t n = static_cast<size_t>(st.arg);
+            EXPECT_EQ(s.vt.Read(&s.vt, buf, &n), st.result);
+            EXPECT_EQ(static_cast<int64_t>(n), st.out);
+            EXPECT_EQ(std::string(buf, n), st.bytes);
+            EXPECT_EQ(buf[n], '#') << "nothing written past the count";
+        } else {
+            Int64 pos = st.arg;
+            EXPECT_EQ(s.vt.Seek(&s.vt, &pos, static_cast<ESzSeek>(st.origin)), st.result);
+            EXPECT_EQ(pos, st.out);
+        }
+        EXPECT_EQ(s.position, st.position);
+    }
+}
 
 TEST(MemInStream, ReadsAndSeeksAsOneTable) {
     const char block[] = "0123456789";  // 10 bytes used
@@ -18,16 +54,6 @@ TEST(MemInStream, ReadsAndSeeksAsOneTable) {
     EXPECT_EQ(s.position, 0u);
     EXPECT_EQ(static_cast<const void*>(&s), static_cast<const void*>(&s.vt)) << "usable as an ISeekInStream";
 
-    enum Op { kRead, kSeek };
-    struct Step {
-        Op op;
-        int64_t arg;        // read: count asked; seek: offset
-        int origin;         // seek only
-        SRes result;
-        int64_t out;        // read: count delivered; seek: position written back
-        const char* bytes;  // read: the bytes delivered
-        uint32_t position;  // position afterwards
-    };
     const Step steps[] = {
         {kRead, 4, 0, SZ_OK, 4, "0123", 4},
         {kRead, 0, 0, SZ_OK, 0, "", 4},                    // nothing asked, nothing copied
@@ -49,24 +75,7 @@ TEST(MemInStream, ReadsAndSeeksAsOneTable) {
         {kSeek, -11, SZ_SEEK_END, 87, -11, nullptr, 3},
         {kRead, 1, 0, SZ_OK, 1, "3", 4},
     };
-    int i = 0;
-    for (const Step& st : steps) {
-        SCOPED_TRACE("step " + std::to_string(i++));
-        if (st.op == kRead) {
-            char buf[32];
-            std::memset(buf, '#', sizeof buf);
-            size_t n = static_cast<size_t>(st.arg);
-            EXPECT_EQ(s.vt.Read(&s.vt, buf, &n), st.result);
-            EXPECT_EQ(static_cast<int64_t>(n), st.out);
-            EXPECT_EQ(std::string(buf, n), st.bytes);
-            EXPECT_EQ(buf[n], '#') << "nothing written past the count";
-        } else {
-            Int64 pos = st.arg;
-            EXPECT_EQ(s.vt.Seek(&s.vt, &pos, static_cast<ESzSeek>(st.origin)), st.result);
-            EXPECT_EQ(pos, st.out);
-        }
-        EXPECT_EQ(s.position, st.position);
-    }
+    RunSteps(s, steps);
 }
 
 TEST(MemInStream, EmptyBlock) {
@@ -87,22 +96,14 @@ TEST(FileRangeInStream, ReadsOnlyItsRangeWithTheFirstTwoBytesReplaced) {
     ASSERT_FALSE(dir.empty());
     const std::wstring path = dir + L"\\file.bin";
     ASSERT_TRUE(testutil::WriteFileBytes(path, "xxx10234567890yyy"));  // the range: "1023456789"
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    nq::unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    const HANDLE h = file.get();
     const Byte firstTwo[2] = {'0', '1'};
     CFileRangeInStream s(h, 3, 10, firstTwo);
     EXPECT_EQ(static_cast<const void*>(&s), static_cast<const void*>(&s.vt)) << "usable as an ISeekInStream";
 
-    enum Op { kRead, kSeek };
-    struct Step {
-        Op op;
-        int64_t arg;
-        int origin;
-        SRes result;
-        int64_t out;
-        const char* bytes;
-        uint64_t position;
-    };
     const Step steps[] = {
         {kRead, 1, 0, SZ_OK, 1, "0", 1},                   // byte 0 as given
         {kRead, 3, 0, SZ_OK, 3, "123", 4},                 // byte 1 as given, then the file's
@@ -122,24 +123,7 @@ TEST(FileRangeInStream, ReadsOnlyItsRangeWithTheFirstTwoBytesReplaced) {
         {kRead, 0, 0, SZ_OK, 0, "", 9},
         {kRead, 4, 0, SZ_OK, 1, "9", 10},
     };
-    int i = 0;
-    for (const Step& st : steps) {
-        SCOPED_TRACE("step " + std::to_string(i++));
-        if (st.op == kRead) {
-            char buf[32];
-            std::memset(buf, '#', sizeof buf);
-            size_t n = static_cast<size_t>(st.arg);
-            EXPECT_EQ(s.vt.Read(&s.vt, buf, &n), st.result);
-            EXPECT_EQ(static_cast<int64_t>(n), st.out);
-            EXPECT_EQ(std::string(buf, n), st.bytes);
-            EXPECT_EQ(buf[n], '#') << "nothing written past the count";
-        } else {
-            Int64 pos = st.arg;
-            EXPECT_EQ(s.vt.Seek(&s.vt, &pos, static_cast<ESzSeek>(st.origin)), st.result);
-            EXPECT_EQ(pos, st.out);
-        }
-        EXPECT_EQ(s.position, st.position);
-    }
+    RunSteps(s, steps);
 
     // Reads are positioned: where the handle's file pointer stands does not matter.
     LARGE_INTEGER zero = {};
@@ -158,7 +142,7 @@ TEST(FileRangeInStream, ReadsOnlyItsRangeWithTheFirstTwoBytesReplaced) {
     size_t n = 2;
     EXPECT_EQ(plain.vt.Read(&plain.vt, buf, &n), SZ_OK);
     EXPECT_EQ(std::string(buf, n), "10");
-    ::CloseHandle(h);
+    file.reset();
     CFileRangeInStream none(nullptr, 0, 10);
     n = 2;
     EXPECT_EQ(none.vt.Read(&none.vt, buf, &n), SZ_ERROR_READ);
