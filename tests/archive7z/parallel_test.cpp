@@ -255,21 +255,21 @@ TEST_F(Parallel, LockedFileInOneBlockAsksOnceOnTheCallingThread) {
         auto moveAway = [&](const wchar_t* path) {
             if (c.moveAway) ::MoveFileExW(path, (std::wstring(path) + L".old").c_str(), 0);
         };
+        // Extracts into `out` while the file is held open there.
+        auto runLocked = [&](const std::wstring& out, const ExtractOptions& options) {
+            ::CreateDirectoryW((out + L"\\d4").c_str(), nullptr);
+            nq::unique_hfile lock = LockFile(out + L"\\" + locked);
+            return Run(bytes, out, options, c.answer, moveAway);
+        };
         const std::wstring refOut = NewOut();
-        ::CreateDirectoryW((refOut + L"\\d4").c_str(), nullptr);
-        nq::unique_hfile refLock = LockFile(refOut + L"\\" + locked);
-        const Outcome ref = Run(bytes, refOut, kOneThread, c.answer, moveAway);
-        refLock.reset();
+        const Outcome ref = runLocked(refOut, kOneThread);
         EXPECT_EQ(ref.code, c.code);
         ASSERT_EQ(Relative(ref.asked, refOut), std::vector<std::wstring>{locked});
 
         for (const ExtractOptions& options : kParallelOptions) {
             SCOPED_TRACE("workers " + std::to_string(options.workers));
             const std::wstring out = NewOut();
-            ::CreateDirectoryW((out + L"\\d4").c_str(), nullptr);
-            nq::unique_hfile lock = LockFile(out + L"\\" + locked);
-            const Outcome got = Run(bytes, out, options, c.answer, moveAway);
-            lock.reset();
+            const Outcome got = runLocked(out, options);
             EXPECT_EQ(got.code, ref.code);
             EXPECT_EQ(Relative(got.asked, out), std::vector<std::wstring>{locked}) << "asked once";
             EXPECT_EQ(got.asked[0].second, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
