@@ -162,8 +162,12 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
     for (uint32_t i = 0; i < sections; i++) {
         const uint32_t s = table + 40 * i;
         imageEnd = std::max(imageEnd, Get32(stub, s + 12) + std::max(Get32(stub, s + 8), Get32(stub, s + 16)));
-        if (Get32(stub, s + 16)) fileEnd = std::max(fileEnd, Get32(stub, s + 20) + Get32(stub, s + 16));
-        if (Get32(stub, s + 20) < sizeOfHeaders && Get32(stub, s + 16)) throw bad("has damaged headers");
+        if (!Get32(stub, s + 16)) continue;
+        // Counted wide: an offset and size that wrap past 4 GiB would pass as a small end.
+        const uint64_t end = uint64_t{Get32(stub, s + 20)} + Get32(stub, s + 16);
+        if (end > stub.size()) throw bad("is cut short");
+        fileEnd = std::max(fileEnd, static_cast<uint32_t>(end));
+        if (Get32(stub, s + 20) < sizeOfHeaders) throw bad("has damaged headers");
     }
     // A stripped program keeps the COFF string table (long section names such
     // as ".gnu_debuglink") after its last section; it moves behind the new one.
@@ -183,7 +187,8 @@ Bytes AttachResources(const Bytes& stub, const std::vector<Resource>& resources,
     std::vector<uint32_t> placed;  // section headers with file bytes, in file order
     for (uint32_t i = 0; i < sections; i++)
         if (Get32(stub, table + 40 * i + 16)) placed.push_back(table + 40 * i);
-    std::sort(placed.begin(), placed.end(), [&](uint32_t a, uint32_t b) { return Get32(stub, a + 20) < Get32(stub, b + 20); });
+    std::sort(placed.begin(), placed.end(),
+              [&](uint32_t a, uint32_t b) { return Get32(stub, a + 20) < Get32(stub, b + 20); });
     uint32_t laidOut = sizeOfHeaders;
     for (uint32_t h : placed) laidOut = Align(laidOut, page) + Get32(stub, h + 16);
 

@@ -10,6 +10,7 @@
 #include <7zCrc.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -469,6 +470,20 @@ TEST_F(QvrPack, BadInputFailsAndLeavesTheOutputAlone) {
         ASSERT_TRUE(::SetFilePointerEx(f.get(), at, nullptr, FILE_BEGIN));
         ASSERT_TRUE(::SetEndOfFile(f.get()));
     }
+    {
+        // An engine whose first section's file offset and size wrap past 4 GiB.
+        std::string engine;
+        ASSERT_TRUE(ReadFileBytes(ExeDir() + L"\\qvrengine.exe", engine));
+        ASSERT_GT(engine.size(), 0x400u);
+        uint32_t pe = 0;
+        std::memcpy(&pe, engine.data() + 0x3C, 4);
+        uint16_t optSize = 0;
+        std::memcpy(&optSize, engine.data() + pe + 20, 2);
+        const size_t firstSection = pe + 24 + optSize;
+        const uint32_t wrapping = 0xFFFFF000u;
+        std::memcpy(&engine[firstSection + 20], &wrapping, 4);
+        Write(L"wrapping_engine.exe", engine);
+    }
     struct Case {
         const char* what;
         std::wstring args;
@@ -495,6 +510,8 @@ TEST_F(QvrPack, BadInputFailsAndLeavesTheOutputAlone) {
         {"solid block over the limit", L"--install install.lua --solid-block-mib 4096" + payload, 2, "--solid-block-mib"},
         {"dictionary over the limit", L"--install install.lua --dictionary-mib 512" + payload, 2, "--dictionary-mib"},
         {"dictionary of nothing", L"--install install.lua --dictionary-mib 0" + payload, 2, "--dictionary-mib"},
+        {"engine with a section outside its file", L"--install plain.lua --engine wrapping_engine.exe", 3,
+         "is cut short"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
