@@ -47,8 +47,9 @@ struct CMemInStream {
 
 // Non-owning, seekable view over `size` bytes of a file from `offset` on (a
 // resource inside a program file, say), laid out as an ISeekInStream. Every
-// read names its file offset (the handle's file pointer is not relied on), so
-// several views may share one handle. The handle must stay open while the
+// read places the handle's file pointer at its own offset first (where another
+// view left it is not relied on), so several views may share one handle, one
+// thread at a time. The handle must be synchronous and stay open while the
 // stream is in use. With `firstTwo` the first two bytes of the range read as
 // firstTwo[0] and firstTwo[1] instead of what the file holds there.
 struct CFileRangeInStream {

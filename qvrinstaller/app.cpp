@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "../nqpublic/nqbase/com/nqcomdemand.h"
 #include "../nqpublic/nqbase/log/nqbaselog.h"
 #include "../nqpublic/nqbase/nqhandle.h"
 #include "../utility/qvrscriptengine/qvrmsgbox.h"
@@ -148,8 +149,10 @@ int Run() {
         return 0;
     }
 
-    // 9: COM, the first event.
-    const HRESULT com = ::CoInitialize(nullptr);
+    // 9: COM, the first event. COM starts on this thread when a function of
+    // the script first needs it (or the window does), not before: a silent run
+    // that never uses it does not pay for the apartment and its window.
+    const nq::com_on_demand com;
     CInstallMgr& mgr = CInstallMgr::Instance();
     qvrrun::SetInProgress(true);
     mgr.BeforeInit();
@@ -166,10 +169,11 @@ int Run() {
     if (silent) {
         const int code = RunSilent(L);
         LOG_INFO("silent run ends with exit code {}", code);
-        if (SUCCEEDED(com)) ::CoUninitialize();
         ::MoveFileExW(g_logBase.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return code;
     }
+    // The window's shell dialogs and drag and drop want COM from the start.
+    nq::need_com();
     // GDI+ draws the window only: a silent run does not load it.
     GdiplusRuntime::Start();
     RunInteractive(instance.get(), appId);
@@ -178,7 +182,6 @@ int Run() {
     // interpreter and the other process-wide objects are torn down under it.
     if (qvrrun::Recorded() == qvrrun::Failure::kAborted) qvrrun::Exit(qvrrun::Failure::kAborted);
     qvrrun::SetInProgress(false);
-    if (SUCCEEDED(com)) ::CoUninitialize();
     return qvrrun::FinalExitCode();
 }
 

@@ -196,7 +196,10 @@ TEST_F(Extract, TimesAttributesEmptyFilesAndNestedNames) {
     ASSERT_TRUE(::SetFileAttributesW(Out(L"ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(testutil::WriteFileBytes(Out(L"ro.txt"), "changed"));
     ASSERT_TRUE(::SetFileAttributesW(Out(L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    // And one grown longer than its entry: nothing of the old tail is left.
+    ASSERT_TRUE(testutil::WriteFileBytes(Out(L"rw.txt"), std::string(4096, 'x')));
     ASSERT_EQ(Run(Archive(L"tree.7z")), 0);
+    EXPECT_EQ(ReadOr(Out(L"rw.txt")), "writable entry\r\n");
     EXPECT_EQ(ReadOr(Out(L"ro.txt")), "read-only entry\r\n");
     EXPECT_NE(::GetFileAttributesW(Out(L"ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(testutil::LastWriteUnixTime(Out(L"ro.txt")), kTimeReadOnly);

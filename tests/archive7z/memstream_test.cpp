@@ -142,6 +142,13 @@ TEST(FileRangeInStream, ReadsOnlyItsRangeWithTheFirstTwoBytesReplaced) {
     size_t n = 2;
     EXPECT_EQ(plain.vt.Read(&plain.vt, buf, &n), SZ_OK);
     EXPECT_EQ(std::string(buf, n), "10");
+    // Two views on one handle, read in turns: each goes on where it stopped.
+    n = 2;
+    EXPECT_EQ(s.vt.Read(&s.vt, buf, &n), SZ_OK);
+    EXPECT_EQ(std::string(buf, n), "78");
+    n = 2;
+    EXPECT_EQ(plain.vt.Read(&plain.vt, buf, &n), SZ_OK);
+    EXPECT_EQ(std::string(buf, n), "23");
     file.reset();
     CFileRangeInStream none(nullptr, 0, 10);
     n = 2;

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "../../nqpublic/nqbase/com/nqcomdemand.h"
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "../../nqpublic/nqbase/nqhandle.h"
 #include "../base/qvrprotectedfolders.h"
@@ -43,6 +44,7 @@ bool Exists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) !
 // second terminating zero (the operation takes lists ended by an empty name).
 // In an unattended run the shell's own error dialogs are off as well.
 int ShellFileOperation(UINT func, const std::wstring& from, const std::wstring* to, FILEOP_FLAGS flags) {
+    nq::need_com();
     if (qvrbox::Suppressed()) flags |= FOF_NOERRORUI;
     const std::wstring fromList = from + L'\0';
     const std::wstring toList = to ? *to + L'\0' : std::wstring();

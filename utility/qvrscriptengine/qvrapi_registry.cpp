@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../../nqpublic/nqbase/com/nqcomdemand.h"
 #include "../../nqpublic/nqbase/log/nqbaselog.h"
 #include "../../nqpublic/nqbase/nqhandle.h"
 #include "qvrscriptapi.h"
@@ -125,7 +126,7 @@ bool NamesTheRoot(const std::wstring& subkey) {
 // OleInitialize for the calling thread, balanced when the scope ends.
 class ScopedOleInit {
 public:
-    ScopedOleInit() : hr_(::OleInitialize(nullptr)) {}
+    ScopedOleInit() : hr_((nq::need_com(), ::OleInitialize(nullptr))) {}
     ~ScopedOleInit() {
         if (SUCCEEDED(hr_)) ::OleUninitialize();
     }

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "nqpublic/nqbase/com/nqcomdemand.h"
 #include "nqpublic/nqbase/log/nqbaselog.h"
 #include "nqpublic/nqbase/nqhandle.h"
 #include "qvrmsgbox.h"
@@ -50,6 +51,7 @@ bool IsPinVerb(const std::wstring& verb, bool unpinOnly) {
 // ShellExecute for a verb nobody offers may instead run the file's default
 // action on some shells.
 bool ShellOffersVerb(const std::wstring& file, const std::wstring& verb) {
+    nq::need_com();
     nq::scoped_coinit com;
     PIDLIST_ABSOLUTE pidl = nullptr;
     if (FAILED(::SHParseDisplayName(file.c_str(), nullptr, &pidl, 0, nullptr))) return false;
@@ -136,6 +138,7 @@ nq::com_ptr<IPersistFile> MakeShellLink(const ShortcutRequest& r) {
 }
 
 bool CreateShortcut(const ShortcutRequest& r) {
+    nq::need_com();
     nq::scoped_coinit com;
 
     const std::wstring folder = DirectoryOf(r.linkPath);
@@ -165,6 +168,7 @@ struct ExecRequest {
 // ShellExecuteExW; in an unattended run without the shell's own error box
 // (SEE_MASK_FLAG_NO_UI), the failure written to the log instead.
 bool ShellExecuteLogged(SHELLEXECUTEINFOW& sei) {
+    nq::need_com();
     if (!qvrbox::Suppressed()) return ::ShellExecuteExW(&sei) != FALSE;
     sei.fMask |= SEE_MASK_FLAG_NO_UI;
     if (::ShellExecuteExW(&sei)) return true;
@@ -176,6 +180,7 @@ bool ShellExecuteLogged(SHELLEXECUTEINFOW& sei) {
 // ShellExecuteW's result (a value above 32 is success). In an unattended run
 // it goes through ShellExecuteExW, which can be asked to show no box.
 INT_PTR ShellExecuteOpen(const wchar_t* verb, const std::wstring& file, const wchar_t* params, const wchar_t* dir) {
+    nq::need_com();
     if (!qvrbox::Suppressed())
         return reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, verb, file.c_str(), params, dir, SW_SHOWNORMAL));
     SHELLEXECUTEINFOW sei = {};
