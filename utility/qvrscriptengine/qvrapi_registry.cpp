@@ -123,20 +123,6 @@ bool NamesTheRoot(const std::wstring& subkey) {
     return true;
 }
 
-// OleInitialize for the calling thread, balanced when the scope ends.
-class ScopedOleInit {
-public:
-    ScopedOleInit() : hr_((nq::need_com(), ::OleInitialize(nullptr))) {}
-    ~ScopedOleInit() {
-        if (SUCCEEDED(hr_)) ::OleUninitialize();
-    }
-    ScopedOleInit(const ScopedOleInit&) = delete;
-    ScopedOleInit& operator=(const ScopedOleInit&) = delete;
-
-private:
-    HRESULT hr_;
-};
-
 }  // namespace
 
 int Lua_RegQuery(lua_State* L) {
@@ -261,7 +247,8 @@ int Lua_RegSvr32(lua_State* L) {
     {
         // Declared first, so that the DLL is freed after OLE is uninitialised.
         nq::unique_hmodule module;
-        ScopedOleInit ole;
+        nq::need_com();
+        nq::scoped_oleinit ole;
         const std::wstring path = qvrargs::Path(L, 1);
         const bool doRegister = qvrargs::Bool(L, 2);
         if (::PathFileExistsW(path.c_str()) == FALSE) {
@@ -288,7 +275,8 @@ int Lua_RegSvr32(lua_State* L) {
 int Lua_RegistDll(lua_State* L) {
     bool ok = false;
     {
-        ScopedOleInit ole;
+        nq::need_com();
+        nq::scoped_oleinit ole;
         const std::wstring path = qvrargs::Path(L, 1);
         const std::wstring switches = qvrargs::Text(L, 2);
         if (::PathFileExistsW(path.c_str()) == FALSE) {
